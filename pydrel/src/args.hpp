@@ -1,0 +1,42 @@
+// Matching a call's positional and keyword arguments to a method's parameters.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+namespace pydrel {
+
+// The one constant description of a method's parameters: every parameter may
+// be given by position or by keyword, and the first `required` must be given.
+template <std::size_t N>
+struct Params {
+    const char* full_name;  // "Protocol.add_sine_signal()", as messages name it
+    std::array<std::string_view, N> names;
+    std::size_t required;
+};
+
+struct ParamsView {
+    const char* full_name;
+    std::span<const std::string_view> names;
+    std::size_t required;
+};
+
+template <std::size_t N>
+constexpr ParamsView view(const Params<N>& p) {
+    return {p.full_name, p.names, p.required};
+}
+
+// Fills `slots` (borrowed references; nullptr where not given) from the fast
+// call form: `args` holds the positional arguments, then the values of the
+// keywords named in `kwnames`.
+void match_fastcall(ParamsView params, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                    std::span<PyObject*> slots);
+
+// The same from the classic form (a tuple and an optional dict).
+void match_tuple_dict(ParamsView params, PyObject* args, PyObject* kwargs, std::span<PyObject*> slots);
+
+}  // namespace pydrel

@@ -1,0 +1,95 @@
+// Coil and Channel: enumeration classes whose members are made once, as class
+// attributes, when the class is made.
+#include <array>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "convert.hpp"
+#include "entry.hpp"
+#include "objects.hpp"
+
+namespace pydrel {
+namespace {
+
+struct MemberClass {
+    const char* qualified_name;  // "builtins.Coil"
+    const char* name;            // "Coil"
+    std::array<const char*, 4> members;
+    std::size_t member_count;
+};
+
+constexpr MemberClass COIL{"builtins.Coil", "Coil", {"A1", "A2", "B1", "B2"}, 4};
+constexpr MemberClass CHANNEL{"builtins.Channel", "Channel", {"A", "B"}, 2};
+
+template <const MemberClass& C>
+PyTypeObject* member_type();
+
+template <const MemberClass& C>
+MemberObject& member_receiver(PyObject* self) {
+    if (!PyObject_TypeCheck(self, member_type<C>())) raise_cast_error(self, C.name);
+    return *as_member(self);
+}
+
+template <const MemberClass& C>
+PyObject* member_repr(PyObject* self) {
+    return entry([&] {
+        MemberObject& m = member_receiver<C>(self);
+        SharedBorrow borrow(m.borrow);
+        const std::string text = std::string(C.name) + "." + C.members.at(m.value);
+        return Ref::checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    });
+}
+
+template <const MemberClass& C>
+PyObject* member_int(PyObject* self) {
+    return entry([&] {
+        MemberObject& m = member_receiver<C>(self);
+        SharedBorrow borrow(m.borrow);
+        return Ref::checked(PyLong_FromLong(m.value));
+    });
+}
+
+void member_dealloc(PyObject* self) {
+    entry_void([&] {
+        Ref type = Ref::steal(as_object(Py_TYPE(self)));  // instances of heap types own their type
+        std::destroy_at(&as_member(self)->borrow);
+        Py_TYPE(self)->tp_free(self);
+    });
+}
+
+template <const MemberClass& C>
+Ref make_member_type() {
+    PyType_Slot slots[] = {
+        {Py_tp_dealloc, reinterpret_cast<void*>(member_dealloc)},
+        {Py_tp_repr, reinterpret_cast<void*>(member_repr<C>)},
+        {Py_nb_int, reinterpret_cast<void*>(member_int<C>)},
+        {0, nullptr},
+    };
+    PyType_Spec spec = {C.qualified_name, static_cast<int>(sizeof(MemberObject)), 0,
+                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
+    Ref type = Ref::checked(PyType_FromSpec(&spec));
+    auto* tp = reinterpret_cast<PyTypeObject*>(type.get());
+    for (std::size_t i = 0; i < C.member_count; ++i) {
+        Ref member = Ref::checked(tp->tp_alloc(tp, 0));
+        MemberObject* m = as_member(member.get());
+        std::construct_at(&m->borrow, 0);
+        m->value = static_cast<std::uint8_t>(i);
+        check_status(PyObject_SetAttrString(type.get(), C.members[i], member.get()));
+    }
+    return type;
+}
+
+template <const MemberClass& C>
+PyTypeObject* member_type() {
+    static PyObject* type = nullptr;  // made once, kept for the life of the process
+    if (type == nullptr) type = make_member_type<C>().release();
+    return reinterpret_cast<PyTypeObject*>(type);
+}
+
+}  // namespace
+
+PyTypeObject* coil_type() { return member_type<COIL>(); }
+PyTypeObject* channel_type() { return member_type<CHANNEL>(); }
+
+}  // namespace pydrel

@@ -1,0 +1,98 @@
+// The Protocol class: construction, release, str() and the method table.
+#include <memory>
+
+#include "entry.hpp"
+#include "method.hpp"
+#include "methods.hpp"
+#include "objects.hpp"
+#include "text_form.hpp"
+
+namespace pydrel {
+namespace {
+
+constexpr Params<0> NEW{"Protocol.__new__()", {}, 0};
+
+PyObject* protocol_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return entry([&] {
+        match_tuple_dict(view(NEW), args, kwargs, {});
+        protocols::Settings settings = protocols::Settings::factory_default();
+        // A new protocol starts without signals: the first one added gets index 0.
+        settings.signals = {};
+        Ref self = Ref::checked(type->tp_alloc(type, 0));
+        ProtocolObject* p = as_protocol(self.get());
+        std::construct_at(&p->borrow, 0);
+        std::construct_at(&p->settings, std::move(settings));
+        return self;
+    });
+}
+
+void protocol_dealloc(PyObject* self) {
+    entry_void([&] {
+        Ref type = Ref::steal(as_object(Py_TYPE(self)));  // instances of heap types own their type
+        ProtocolObject* p = as_protocol(self);
+        std::destroy_at(&p->settings);
+        std::destroy_at(&p->borrow);
+        Py_TYPE(self)->tp_free(self);
+    });
+}
+
+PyObject* protocol_str(PyObject* self) {
+    return entry([&] {
+        ProtocolObject& p = protocol_receiver(self);
+        SharedBorrow borrow(p.borrow);
+        const std::string text = text::render_protocol(p.settings);
+        return Ref::checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    });
+}
+
+template <class F>
+PyCFunction as_cfunction(F* f) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
+
+constexpr int FAST = METH_FASTCALL | METH_KEYWORDS;
+
+Ref make_protocol_type() {
+    static PyMethodDef methods[] = {
+        {"set_stimulation_intensity", as_cfunction(set_stimulation_intensity), FAST,
+         "set_stimulation_intensity($self, intensity)\n--\n\n"},
+        {"set_session_duration", as_cfunction(set_session_duration), FAST,
+         "set_session_duration($self, duration)\n--\n\n"},
+        {"enable_channel", as_cfunction(enable_channel), FAST, "enable_channel($self, channel)\n--\n\n"},
+        {"get_num_samples", as_cfunction(get_num_samples), METH_NOARGS, "get_num_samples($self)\n--\n\n"},
+        {"get_sampling_rate", as_cfunction(get_sampling_rate), METH_NOARGS, "get_sampling_rate($self)\n--\n\n"},
+        {nullptr, nullptr, 0, nullptr},
+    };
+    PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void*>(protocol_new)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(protocol_dealloc)},
+        {Py_tp_str, reinterpret_cast<void*>(protocol_str)},
+        {Py_tp_methods, methods},
+        {Py_tp_doc, const_cast<char*>("Protocol()\n--\n\n")},
+        {0, nullptr},
+    };
+    PyType_Spec spec = {"builtins.Protocol", static_cast<int>(sizeof(ProtocolObject)), 0, Py_TPFLAGS_DEFAULT,
+                        slots};
+    return Ref::checked(PyType_FromSpec(&spec));
+}
+
+}  // namespace
+
+PyTypeObject* protocol_type() {
+    static PyObject* type = nullptr;  // made once, kept for the life of the process
+    if (type == nullptr) type = make_protocol_type().release();
+    return reinterpret_cast<PyTypeObject*>(type);
+}
+
+const char* type_short_name(PyTypeObject* type) {
+    if (type == protocol_type()) return "Protocol";
+    if (type == coil_type()) return "Coil";
+    return "Channel";
+}
+
+ProtocolObject& protocol_receiver(PyObject* self) {
+    if (!PyObject_TypeCheck(self, protocol_type())) raise_cast_error(self, "Protocol");
+    return *as_protocol(self);
+}
+
+}  // namespace pydrel

@@ -1,0 +1,120 @@
+#include "text_form.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <ostream>
+#include <string>
+
+namespace pydrel::text {
+namespace {
+
+std::string float_text(double x) {
+    std::string s;
+    append_float(s, x);
+    return s;
+}
+
+struct FloatCase {
+    double value;
+    const char* text;
+};
+void PrintTo(const FloatCase& c, std::ostream* os) { *os << c.text; }
+
+class FloatForm : public ::testing::TestWithParam<FloatCase> {};
+
+TEST_P(FloatForm, MatchesPythonReprDigitsAndLayout) { EXPECT_EQ(float_text(GetParam().value), GetParam().text); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, FloatForm,
+    ::testing::Values(FloatCase{60.0, "60.0"}, FloatCase{0.3, "0.3"}, FloatCase{0.1, "0.1"},
+                      FloatCase{22.624434389140273, "22.624434389140273"}, FloatCase{1e-5, "1e-5"},
+                      FloatCase{2.5e-7, "2.5e-7"}, FloatCase{0.0001, "0.0001"}, FloatCase{1e16, "1e16"},
+                      FloatCase{1e15, "1000000000000000.0"}, FloatCase{9999999999999998.0, "9999999999999998.0"},
+                      FloatCase{1.2345678901234567e19, "1.2345678901234567e19"}, FloatCase{0.0, "0.0"},
+                      FloatCase{-0.0, "-0.0"}, FloatCase{-1.5, "-1.5"}, FloatCase{123456.789, "123456.789"},
+                      FloatCase{-5088143117563430912.0, "-5.088143117563431e18"},
+                      FloatCase{0.5 + 0x1p-17, "0.5000076293945312"},
+                      FloatCase{1000 + 0x1p-14, "1000.0000610351562"},
+                      FloatCase{5e-324, "5e-324"}, FloatCase{1.7976931348623157e308, "1.7976931348623157e308"},
+                      FloatCase{std::numeric_limits<double>::infinity(), "inf"},
+                      FloatCase{-std::numeric_limits<double>::infinity(), "-inf"},
+                      FloatCase{std::numeric_limits<double>::quiet_NaN(), "NaN"},
+                      FloatCase{-std::numeric_limits<double>::quiet_NaN(), "NaN"}));
+
+struct EscapeCase {
+    const char* what;
+    std::string input;
+    std::string quoted;
+};
+void PrintTo(const EscapeCase& c, std::ostream* os) { *os << c.what; }
+
+class TextEscapes : public ::testing::TestWithParam<EscapeCase> {};
+
+TEST_P(TextEscapes, QuoteAndEscape) {
+    std::string out;
+    append_quoted(out, GetParam().input);
+    EXPECT_EQ(out, GetParam().quoted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TextEscapes,
+    ::testing::Values(EscapeCase{"plain", "Default", "\"Default\""}, EscapeCase{"empty", "", "\"\""},
+                      EscapeCase{"quote and backslash", "a\"b\\c", "\"a\\\"b\\\\c\""},
+                      EscapeCase{"single quote kept", "it's", "\"it's\""},
+                      EscapeCase{"line controls", "a\nb\rc\td", "\"a\\nb\\rc\\td\""},
+                      EscapeCase{"NUL", std::string("a\0b", 3), "\"a\\0b\""},
+                      EscapeCase{"other control", "\x01\x7f", "\"\\u{1}\\u{7f}\""},
+                      EscapeCase{"non-ASCII letter kept", "Spule \xc3\xa9", "\"Spule \xc3\xa9\""},
+                      EscapeCase{"combining mark", "e\xcc\x81", "\"e\\u{301}\""},
+                      EscapeCase{"zero width space", "\xe2\x80\x8b", "\"\\u{200b}\""},
+                      EscapeCase{"invalid byte", "\xff", "\"\xef\xbf\xbd\""}));
+
+TEST(OneLineLayout, RendersErrorRecords) {
+    std::string out;
+    Writer w(out, Layout::OneLine);
+    w.record("Os", [](Writer::Fields& f) {
+        f.field("code", 2);
+        f.field("kind", Bare{"NotFound"});
+        f.field("message", std::string_view("No such file or directory"));
+    });
+    EXPECT_EQ(out, "Os { code: 2, kind: NotFound, message: \"No such file or directory\" }");
+}
+
+TEST(OneLineLayout, RendersVariantsAndArrays) {
+    std::string out;
+    Writer w(out, Layout::OneLine);
+    w.value(std::vector<protocols::Signal>{protocols::Signal{protocols::MixedSignalParams{0, 1}},
+                                           protocols::Signal{protocols::ArbitrarySignalParams{{0, 16384, 32767}}}});
+    EXPECT_EQ(out,
+              "[MixedSignal(MixedSignalParams { a_idx: 0, b_idx: 1 }), "
+              "Arbitrary(ArbitrarySignalParams { samples: [0, 16384, 32767] })]");
+}
+
+TEST(MultiLineLayout, RendersASignalTable) {
+    protocols::Settings s = protocols::Settings::factory_default();
+    s.signals = {protocols::Signal{protocols::ConstantSignalParams{0.5}}};
+    const std::string text = render_protocol(s);
+    EXPECT_NE(text.find("\n        signals: [\n"
+                        "            Constant(\n"
+                        "                ConstantSignalParams {\n"
+                        "                    value: 0.5,\n"
+                        "                },\n"
+                        "            ),\n"
+                        "        ],\n"),
+              std::string::npos);
+    EXPECT_TRUE(text.starts_with("Protocol {\n    settings: Settings {\n"));
+    EXPECT_TRUE(text.ends_with("\n        monitor_subsampling_factor: 1,\n    },\n}"));
+}
+
+TEST(MultiLineLayout, WaveformLevelsStandAtTheirDepth) {
+    protocols::Settings s = protocols::Settings::factory_default();
+    s.signals = {protocols::Signal{protocols::ArbitrarySignalParams{std::vector<std::int16_t>(1000, -32768)}}};
+    const std::string text = render_protocol(s);
+    EXPECT_NE(text.find("\n                        -32768,\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace pydrel::text
