@@ -1,0 +1,93 @@
+#include "os_error.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "protocols/utf8.hpp"
+#include "text_form.hpp"
+
+namespace pydrel {
+namespace {
+
+constexpr std::pair<int, std::string_view> KINDS[] = {
+    {ENOENT, "NotFound"},
+    {EPERM, "PermissionDenied"},
+    {EACCES, "PermissionDenied"},
+    {EINTR, "Interrupted"},
+    {E2BIG, "ArgumentListTooLong"},
+    {EAGAIN, "WouldBlock"},
+    {ENOMEM, "OutOfMemory"},
+    {EBUSY, "ResourceBusy"},
+    {EEXIST, "AlreadyExists"},
+    {EXDEV, "CrossesDevices"},
+    {ENOTDIR, "NotADirectory"},
+    {EISDIR, "IsADirectory"},
+    {EINVAL, "InvalidInput"},
+    {ETXTBSY, "ExecutableFileBusy"},
+    {EFBIG, "FileTooLarge"},
+    {ENOSPC, "StorageFull"},
+    {ESPIPE, "NotSeekable"},
+    {EROFS, "ReadOnlyFilesystem"},
+    {EMLINK, "TooManyLinks"},
+    {EPIPE, "BrokenPipe"},
+    {EDEADLK, "Deadlock"},
+    {ENAMETOOLONG, "InvalidFilename"},
+    {ENOSYS, "Unsupported"},
+    {EOPNOTSUPP, "Unsupported"},
+    {ENOTEMPTY, "DirectoryNotEmpty"},
+    {ELOOP, "FilesystemLoop"},
+    {EADDRINUSE, "AddrInUse"},
+    {EADDRNOTAVAIL, "AddrNotAvailable"},
+    {ENETDOWN, "NetworkDown"},
+    {ENETUNREACH, "NetworkUnreachable"},
+    {ECONNABORTED, "ConnectionAborted"},
+    {ECONNRESET, "ConnectionReset"},
+    {ENOTCONN, "NotConnected"},
+    {ETIMEDOUT, "TimedOut"},
+    {ECONNREFUSED, "ConnectionRefused"},
+    {EHOSTUNREACH, "HostUnreachable"},
+    {EINPROGRESS, "InProgress"},
+    {ESTALE, "StaleNetworkFileHandle"},
+    {EDQUOT, "QuotaExceeded"},
+};
+
+std::string describe(int code) {
+    char buf[256];
+    // The GNU strerror_r returns the text, in buf or in static storage.
+    const char* text = ::strerror_r(code, buf, sizeof buf);
+    return protocols::utf8::decode_lossy(text);
+}
+
+}  // namespace
+
+std::string_view error_kind_name(int code) noexcept {
+    for (const auto& [number, name] : KINDS) {
+        if (number == code) return name;
+    }
+    return "Uncategorized";
+}
+
+std::string render_os_error(int code) {
+    const std::string message = describe(code);
+    std::string out;
+    text::Writer w(out, text::Layout::OneLine);
+    w.record("Os", [&](text::Writer::Fields& f) {
+        f.field("code", code);
+        f.field("kind", text::Bare{error_kind_name(code)});
+        f.field("message", message);
+    });
+    return out;
+}
+
+std::string render_simple_error(std::string_view kind, std::string_view message) {
+    std::string out;
+    text::Writer w(out, text::Layout::OneLine);
+    w.record("Error", [&](text::Writer::Fields& f) {
+        f.field("kind", text::Bare{kind});
+        f.field("message", message);
+    });
+    return out;
+}
+
+}  // namespace pydrel

@@ -1,0 +1,83 @@
+// Saving: encode the protocol in memory, then create or truncate the file and
+// write every byte. Every failure after the name check is raised as a failed
+// unwrap of the error, rendered on one line.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "method.hpp"
+#include "methods.hpp"
+#include "os_error.hpp"
+#include "panic.hpp"
+#include "protocols/encode.hpp"
+
+namespace pydrel {
+namespace {
+
+constexpr Params<1> SAVE{"Protocol.save()", {"filepath"}, 1};
+constexpr std::string_view SUFFIX = ".drel";
+
+[[noreturn]] void fail_unwrap(const std::string& rendered_error,
+                              std::source_location where = std::source_location::current()) {
+    panic("called `Result::unwrap()` on an `Err` value: " + rendered_error, where);
+}
+
+// An open file descriptor, closed on every way out; a failing close is ignored.
+class File {
+public:
+    explicit File(int fd) noexcept : fd_(fd) {}
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File() { ::close(fd_); }
+    int fd() const noexcept { return fd_; }
+
+private:
+    int fd_;
+};
+
+// `path` is followed by the NUL that ends the str's UTF-8 buffer.
+File create_or_truncate(std::string_view path) {
+    if (std::memchr(path.data(), '\0', path.size()) != nullptr) {
+        fail_unwrap(render_simple_error("InvalidInput", "file name contained an unexpected NUL byte"));
+    }
+    for (;;) {
+        const int fd = ::open(path.data(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd >= 0) return File(fd);
+        if (errno != EINTR) fail_unwrap(render_os_error(errno));
+    }
+}
+
+void write_all(const File& file, const std::vector<std::uint8_t>& bytes) {
+    const std::uint8_t* rest = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(file.fd(), rest, left);
+        if (n > 0) {
+            rest += n;
+            left -= static_cast<std::size_t>(n);
+        } else if (n == 0) {
+            fail_unwrap(render_simple_error("WriteZero", "failed to write whole buffer"));
+        } else if (errno != EINTR) {
+            fail_unwrap(render_os_error(errno));
+        }
+    }
+}
+
+}  // namespace
+
+PyObject* save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_exclusive<SAVE>(self, args, nargs, kwnames, [](auto& s, Args& a) {
+        const std::string_view path = a.text(0);
+        check(path.ends_with(SUFFIX), "assertion failed: filepath.ends_with(\".drel\")");
+        // A file always holds at least one signal; the filled-in entry stays.
+        if (s.signals.empty()) s.signals.push_back(protocols::Signal{protocols::ConstantSignalParams{0.0}});
+        const std::vector<std::uint8_t> bytes = protocols::encode(s);
+        const File file = create_or_truncate(path);
+        write_all(file, bytes);
+        return none();
+    });
+}
+
+}  // namespace pydrel

@@ -1,0 +1,72 @@
+// Signal methods: each appends one entry to the signal table and returns its index.
+#include "method.hpp"
+#include "methods.hpp"
+#include "panic.hpp"
+#include "waveform.hpp"
+
+namespace pydrel {
+namespace {
+
+using protocols::Signal;
+
+constexpr Params<1> ADD_CONSTANT_SIGNAL{"Protocol.add_constant_signal()", {"value"}, 1};
+constexpr Params<4> ADD_SINE_SIGNAL{
+    "Protocol.add_sine_signal()", {"amplitude", "frequency", "phase", "depth"}, 2};
+constexpr Params<3> ADD_RAMP_SIGNAL{"Protocol.add_ramp_signal()", {"peak", "up_duration", "down_duration"}, 3};
+constexpr Params<2> ADD_MIXED_SIGNAL{"Protocol.add_mixed_signal()", {"a_idx", "b_idx"}, 2};
+constexpr Params<1> ADD_ARBITRARY_SIGNAL{"Protocol.add_arbitrary_signal()", {"samples"}, 1};
+
+// Appends and returns the new entry's index. The index object is made first,
+// so that a failure leaves the table as it was.
+Ref append(protocols::Settings& s, Signal signal) {
+    Ref index = Ref::checked(PyLong_FromSize_t(s.signals.size()));
+    s.signals.push_back(std::move(signal));
+    return index;
+}
+
+}  // namespace
+
+PyObject* add_constant_signal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_exclusive<ADD_CONSTANT_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
+        return append(s, Signal{protocols::ConstantSignalParams{a.f64(0)}});
+    });
+}
+
+PyObject* add_sine_signal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_exclusive<ADD_SINE_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
+        const double amplitude = a.f64(0);
+        const double frequency = a.f64(1);
+        const double phase = a.f64_or(2, 0.0);
+        const double depth = a.f64_or(3, 1.0);
+        return append(s, Signal{protocols::SineSignalParams{amplitude, frequency, phase, depth}});
+    });
+}
+
+PyObject* add_ramp_signal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_exclusive<ADD_RAMP_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
+        const double peak = a.f64(0);
+        const double up = a.f64(1);
+        const double down = a.f64(2);
+        return append(s, Signal{protocols::RampSignalParams{peak, up, down}});
+    });
+}
+
+PyObject* add_mixed_signal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_exclusive<ADD_MIXED_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
+        const std::uint64_t a_idx = a.u64(0);
+        const std::uint64_t b_idx = a.u64(1);
+        return append(s, Signal{protocols::MixedSignalParams{a_idx, b_idx}});
+    });
+}
+
+PyObject* add_arbitrary_signal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_exclusive<ADD_ARBITRARY_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
+        const Waveform waveform = a.convert(0, Waveform::accept);
+        // The count check runs before any sample is looked at.
+        const std::uint64_t expected = num_samples(s);
+        check(waveform.size() == expected, "assertion failed: samples.len() == self.get_num_samples()");
+        return append(s, Signal{protocols::ArbitrarySignalParams{waveform.levels()}});
+    });
+}
+
+}  // namespace pydrel

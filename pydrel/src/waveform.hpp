@@ -1,0 +1,32 @@
+// Reading an arbitrary waveform from a NumPy array.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace pydrel {
+
+// A one-dimensional float64 array, accepted but not yet read. Importing NumPy
+// happens here, on first use, so that importing pydrel does not import it.
+class Waveform {
+public:
+    // Raises ImportError when NumPy is unavailable and the cast error for
+    // 'ndarray' for anything but a 1-D array of native float64.
+    static Waveform accept(PyObject* samples);
+
+    std::uint64_t size() const noexcept { return static_cast<std::uint64_t>(size_); }
+
+    // One level per sample in logical order: round(sample * 32767), halves
+    // away from zero. Fails the check of the first sample outside [0, 1].
+    std::vector<std::int16_t> levels() const;
+
+private:
+    Waveform(const char* data, Py_ssize_t size, Py_ssize_t stride) : data_(data), size_(size), stride_(stride) {}
+    const char* data_;
+    Py_ssize_t size_;
+    Py_ssize_t stride_;
+};
+
+}  // namespace pydrel
