@@ -44,6 +44,19 @@ MATCHING = [
     ("set_stimulation_intensity", (), {"x": 1.0, "intensity": 0.5}, "Protocol.set_stimulation_intensity() got an unexpected keyword argument 'x'"),
     ("enable_channel", (), {}, "Protocol.enable_channel() missing 1 required positional argument: 'channel'"),
     ("enable_channel", (Channel.A, Channel.B, Channel.A), {}, "Protocol.enable_channel() takes 1 positional arguments but 3 were given"),
+    ("add_ramp_signal", (), {}, "Protocol.add_ramp_signal() missing 3 required positional arguments: 'peak', 'up_duration', and 'down_duration'"),
+    ("add_ramp_signal", (), {"up_duration": 1.0}, "Protocol.add_ramp_signal() missing 2 required positional arguments: 'peak' and 'down_duration'"),
+    ("add_sine_signal", (), {"phase": 1.0}, "Protocol.add_sine_signal() missing 2 required positional arguments: 'amplitude' and 'frequency'"),
+    ("add_sine_signal", (1.0, 2.0, 3.0, 4.0, 5.0), {}, "Protocol.add_sine_signal() takes from 2 to 4 positional arguments but 5 were given"),
+    ("add_sine_signal", (1.0, 2.0), {"amplitude": 3.0}, "Protocol.add_sine_signal() got multiple values for argument 'amplitude'"),
+    ("add_mixed_signal", (0,), {}, "Protocol.add_mixed_signal() missing 1 required positional argument: 'b_idx'"),
+    ("add_mixed_signal", (), {"b_idx": 1}, "Protocol.add_mixed_signal() missing 1 required positional argument: 'a_idx'"),
+    ("add_constant_signal", (1.0,), {"value": 2.0}, "Protocol.add_constant_signal() got multiple values for argument 'value'"),
+    ("add_constant_signal", (), {"val": 1.0}, "Protocol.add_constant_signal() got an unexpected keyword argument 'val'"),
+    ("set_amplitude_source", (Coil.A1, 0, False, 1), {}, "Protocol.set_amplitude_source() takes from 2 to 3 positional arguments but 4 were given"),
+    ("set_amplitude_source", (Coil.A1,), {"external": True, "idx": 1}, "Protocol.set_amplitude_source() got an unexpected keyword argument 'idx'"),
+    ("add_arbitrary_signal", (), {}, "Protocol.add_arbitrary_signal() missing 1 required positional argument: 'samples'"),
+    ("save", ("a.drel", "b.drel"), {}, "Protocol.save() takes 1 positional arguments but 2 were given"),
 ]
 
 
@@ -113,6 +126,18 @@ def test_class_instance_rule(protocol, value, type_name):
     with unchanged(protocol), pytest.raises(TypeError) as e:
         protocol.enable_channel(value)
     assert str(e.value) == f"argument 'channel': '{type_name}' object cannot be cast as 'Channel'"
+
+
+def test_keywords_that_are_not_valid_utf8_name_no_parameter(protocol):
+    with pytest.raises(TypeError) as e:
+        protocol.set_session_duration(**{"\udc80": 1.0})
+    assert str(e.value) == "Protocol.set_session_duration() got an unexpected keyword argument '\udc80'"
+
+
+@pytest.mark.parametrize("index, stored", [(True, 1), (Indexy(), 7), (2**64 - 1, 2**64 - 1)])
+def test_unsigned_rule_accepts(protocol, index, stored):
+    protocol.add_mixed_signal(index, 0)
+    assert f"                    a_idx: {stored}," in str(protocol).splitlines()
 
 
 def test_keyword_arguments(protocol):

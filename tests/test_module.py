@@ -113,9 +113,22 @@ SIGNATURES = {
     "set_stimulation_intensity": "(intensity)",
     "set_session_duration": "(duration)",
     "enable_channel": "(channel)",
+    "set_amplitude_source": "(coil, index, external=False)",
+    "set_modulation_source": "(channel, index, external=False)",
+    "add_constant_signal": "(value)",
+    "add_sine_signal": "(amplitude, frequency, phase=0.0, depth=1.0)",
+    "add_ramp_signal": "(peak, up_duration, down_duration)",
+    "add_mixed_signal": "(a_idx, b_idx)",
+    "add_arbitrary_signal": "(samples)",
     "get_num_samples": "()",
     "get_sampling_rate": "()",
+    "save": "(filepath)",
 }
+
+
+def test_method_table_in_order():
+    methods = [name for name, value in vars(pydrel.Protocol).items() if callable(value) and not name.startswith("__")]
+    assert methods == list(SIGNATURES)
 
 
 @pytest.mark.parametrize("name, signature", SIGNATURES.items())

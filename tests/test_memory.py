@@ -1,0 +1,63 @@
+"""Running out of memory raises MemoryError and leaves the protocol as it was."""
+
+import subprocess
+import sys
+import textwrap
+
+SCRIPT = textwrap.dedent(
+    """
+    import os, resource, sys
+    import numpy as np
+    import pydrel
+
+    p = pydrel.Protocol()
+    p.set_session_duration(1800.0)
+    waveform = np.full(9_000_000, 0.5)
+    before = str(p)
+    _, hard = resource.getrlimit(resource.RLIMIT_AS)
+
+    def low_memory(action):
+        size = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+        resource.setrlimit(resource.RLIMIT_AS, (size + (8 << 20), hard))
+        try:
+            action()
+        except MemoryError:
+            return "MemoryError"
+        finally:
+            resource.setrlimit(resource.RLIMIT_AS, (hard, hard))
+        return "no error"
+
+    # 18 MB of levels cannot be reserved.
+    print(low_memory(lambda: p.add_arbitrary_signal(waveform)))
+    print(str(p) == before)
+
+    # With a full-length waveform stored, its text form and its file no longer fit.
+    assert p.add_arbitrary_signal(waveform) == 0
+    stored = p.get_num_samples()
+    print(low_memory(lambda: str(p)))
+    path = sys.argv[1]
+    print(low_memory(lambda: p.save(path)))
+    print(os.path.exists(path))
+
+    # Everything still works once memory is back.
+    print(p.add_constant_signal(1.0), p.get_num_samples() == stored)
+    p.save(path)
+    print(os.path.getsize(path) > 18_000_000)
+    """
+)
+
+
+def test_allocation_failures_raise_memory_error(tmp_path):
+    path = str(tmp_path / "big.drel")
+    run = subprocess.run([sys.executable, "-c", SCRIPT, path], capture_output=True, text=True, timeout=300)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.split("\n") == [
+        "MemoryError",
+        "True",
+        "MemoryError",
+        "MemoryError",
+        "False",
+        "1 True",
+        "True",
+        "",
+    ]
