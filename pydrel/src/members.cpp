@@ -66,9 +66,9 @@ Ref make_member_type() {
         {Py_nb_int, reinterpret_cast<void*>(member_int<C>)},
         {0, nullptr},
     };
-    PyType_Spec spec = {C.qualified_name, static_cast<int>(sizeof(MemberObject)), 0,
+    PyType_Spec type_spec = {C.qualified_name, static_cast<int>(sizeof(MemberObject)), 0,
                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
-    Ref type = Ref::checked(PyType_FromSpec(&spec));
+    Ref type = Ref::checked(PyType_FromSpec(&type_spec));
     auto* tp = reinterpret_cast<PyTypeObject*>(type.get());
     for (std::size_t i = 0; i < C.member_count; ++i) {
         Ref member = Ref::checked(tp->tp_alloc(tp, 0));

@@ -84,9 +84,9 @@ Ref make_protocol_type() {
         {Py_tp_doc, const_cast<char*>("Protocol()\n--\n\n")},
         {0, nullptr},
     };
-    PyType_Spec spec = {"builtins.Protocol", static_cast<int>(sizeof(ProtocolObject)), 0, Py_TPFLAGS_DEFAULT,
+    PyType_Spec type_spec = {"builtins.Protocol", static_cast<int>(sizeof(ProtocolObject)), 0, Py_TPFLAGS_DEFAULT,
                         slots};
-    return Ref::checked(PyType_FromSpec(&spec));
+    return Ref::checked(PyType_FromSpec(&type_spec));
 }
 
 }  // namespace
