@@ -43,7 +43,20 @@ def test_import_does_not_import_numpy():
     assert out.stdout.strip() == "False"
 
 
-def test_subinterpreter_is_refused():
+def test_legacy_subinterpreter_is_refused():
+    # A subinterpreter that shares the main one's GIL gets as far as the module's
+    # own initialisation, which refuses any interpreter but the first.
+    _interpreters = pytest.importorskip("_interpreters")
+    interp = _interpreters.create(_interpreters.new_config("legacy"))
+    try:
+        error = _interpreters.run_string(interp, "import pydrel")
+        assert error.type.__name__ == "ImportError"
+        assert "does not support subinterpreters" in error.msg
+    finally:
+        _interpreters.destroy(interp)
+
+
+def test_isolated_subinterpreter_is_refused():
     interpreters = pytest.importorskip("concurrent.interpreters")
     interp = interpreters.create()
     try:

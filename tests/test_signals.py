@@ -1,4 +1,7 @@
 import math
+import subprocess
+import sys
+import textwrap
 
 import numpy as np
 import pytest
@@ -83,6 +86,15 @@ def test_sine_signal_defaults_and_values(protocol, args, kwargs, fields):
         (5.0, "5.0"),
         (-0.0, "-0.0"),
         (float("-inf"), "-inf"),
+        (0.3, "0.3"),
+        (1e-5, "1e-5"),
+        (2.5e-7, "2.5e-7"),
+        (0.0001, "0.0001"),
+        (0.0123, "0.0123"),
+        (1 / 3, "0.3333333333333333"),
+        (0.5 + 2**-17, "0.5000076293945312"),
+        (1000 + 2**-14, "1000.0000610351562"),
+        (5e-324, "5e-324"),
     ],
 )
 def test_float_form_through_a_constant(protocol, value, text):
@@ -253,3 +265,26 @@ def test_tie_products_are_exact():
     assert (2.5 / 32767.0) * 32767.0 == 2.5
     assert (1.5 / 32767.0) * 32767.0 == 1.5
     assert 0.5 * 32767.0 == 16383.5
+
+
+def test_numpy_missing_raises_import_error_and_changes_nothing():
+    code = textwrap.dedent(
+        """
+        import sys
+        import pydrel
+        p = pydrel.Protocol()
+        p.set_session_duration(0.01)
+        before = str(p)
+        sys.modules["numpy"] = None  # as if NumPy were not installed
+        try:
+            p.add_arbitrary_signal([0.5] * 50)
+        except ImportError as e:
+            print("ImportError")
+        print(str(p) == before)
+        del sys.modules["numpy"]
+        import numpy
+        print(p.add_arbitrary_signal(numpy.full(50, 0.5)))
+        """
+    )
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert run.stdout.split() == ["ImportError", "True", "0"]

@@ -38,30 +38,3 @@ def test_variable_is_read_at_each_construction(monkeypatch):
     second = pydrel.Protocol()
     assert "running_on_target_machine: false" in str(first)
     assert "running_on_target_machine: true" in str(second)
-
-
-@pytest.mark.parametrize(
-    "duration, text",
-    [
-        (60.0, "60.0"),
-        (0.01, "0.01"),
-        (1800.0, "1800.0"),
-        (0.0123, "0.0123"),
-        (123.456, "123.456"),
-        (0.5 + 2**-17, "0.5000076293945312"),
-        (1000 + 2**-14, "1000.0000610351562"),
-        (1 / 3, "0.3333333333333333"),
-    ],
-)
-def test_float_form_of_the_session_duration(protocol, duration, text):
-    protocol.set_session_duration(duration)
-    assert f"        session_duration: {text}," in str(protocol).splitlines()
-
-
-@pytest.mark.parametrize(
-    "intensity, text",
-    [(0.3, "0.3"), (1e-5, "1e-5"), (2.5e-7, "2.5e-7"), (0.0001, "0.0001"), (-0.0, "-0.0"), (1.0, "1.0"), (5e-324, "5e-324")],
-)
-def test_float_form_of_the_intensity(protocol, intensity, text):
-    protocol.set_stimulation_intensity(intensity)
-    assert f"        intensity: {text}," in str(protocol).splitlines()
