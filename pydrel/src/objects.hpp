@@ -4,6 +4,7 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "borrow.hpp"
 #include "protocols/settings.hpp"
@@ -32,8 +33,11 @@ PyTypeObject* protocol_type();
 PyTypeObject* coil_type();
 PyTypeObject* channel_type();
 
-// "Protocol", "Coil" or "Channel": the name cast errors use for a target type.
-const char* type_short_name(PyTypeObject* type);
+// "Coil" for builtins.Coil: the name cast errors use for a target type.
+inline const char* type_short_name(PyTypeObject* type) noexcept {
+    const char* dot = std::strrchr(type->tp_name, '.');
+    return dot != nullptr ? dot + 1 : type->tp_name;
+}
 
 // The receiver of a Protocol method or slot, after the type check.
 ProtocolObject& protocol_receiver(PyObject* self);

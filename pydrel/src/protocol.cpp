@@ -97,12 +97,6 @@ PyTypeObject* protocol_type() {
     return reinterpret_cast<PyTypeObject*>(type);
 }
 
-const char* type_short_name(PyTypeObject* type) {
-    if (type == protocol_type()) return "Protocol";
-    if (type == coil_type()) return "Coil";
-    return "Channel";
-}
-
 ProtocolObject& protocol_receiver(PyObject* self) {
     if (!PyObject_TypeCheck(self, protocol_type())) raise_cast_error(self, "Protocol");
     return *as_protocol(self);
