@@ -16,8 +16,10 @@
 namespace pydrel {
 namespace {
 
+// NumPy's import_array macros print the import error and replace it with a
+// generic one; calling the importer directly passes the real ImportError on.
 void import_numpy() {
-    if (PyArray_ImportNumPyAPI() < 0) throw PythonError{};  // cheap once imported
+    if (PyArray_API == nullptr && _import_array() < 0) throw PythonError{};
 }
 
 inline std::int16_t level_of(double sample) {
