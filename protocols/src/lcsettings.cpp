@@ -7,6 +7,7 @@
 #include <string>
 
 #include "protocols/log.hpp"
+#include "protocols/numeric.hpp"
 
 namespace protocols {
 namespace {
@@ -17,14 +18,6 @@ constexpr double TWO_PI = 6.283185307179586;
 constexpr double MICRO = 1e-6;
 constexpr double NANO = 1e-9;
 constexpr double HZ_TO_KHZ = 0.001;
-
-// Saturating conversion to an unsigned 64-bit integer: NaN and negative
-// values give 0, values of 2^64 and above give the largest value.
-std::uint64_t saturate_to_u64(double r) noexcept {
-    if (!(r >= 0.0)) return 0;
-    if (r >= 18446744073709551616.0) return UINT64_MAX;
-    return static_cast<std::uint64_t>(r);
-}
 
 // Identifies the one diagnostic site of this module to a host logger.
 constexpr std::string_view LOG_TARGET = "protocols::lcsettings";

@@ -53,18 +53,41 @@ bool is_valid(std::string_view bytes) noexcept {
 std::string decode_lossy(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
-    std::size_t i = 0, bad = 0;
-    while (i < bytes.size()) {
-        const std::size_t n = valid_sequence_length(bytes, i, &bad);
-        if (n == 0) {
-            out += "\xEF\xBF\xBD";
-            i += bad;
-        } else {
-            out.append(bytes.substr(i, n));
-            i += n;
-        }
-    }
+    std::size_t i = 0;
+    while (i < bytes.size()) append(out, next_code_point(bytes, i));
     return out;
+}
+
+char32_t next_code_point(std::string_view bytes, std::size_t& i) noexcept {
+    std::size_t bad = 0;
+    const std::size_t n = valid_sequence_length(bytes, i, &bad);
+    if (n == 0) {
+        i += bad;
+        return 0xFFFD;
+    }
+    const auto b = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(bytes[i + k])); };
+    char32_t c = n == 1 ? b(0) : n == 2 ? (b(0) & 0x1F) : n == 3 ? (b(0) & 0x0F) : (b(0) & 0x07);
+    for (std::size_t k = 1; k < n; ++k) c = (c << 6) | (b(k) & 0x3F);
+    i += n;
+    return c;
+}
+
+void append(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
 }
 
 }  // namespace protocols::utf8

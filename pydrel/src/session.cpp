@@ -5,6 +5,7 @@
 #include "methods.hpp"
 #include "panic.hpp"
 #include "protocols/config.hpp"
+#include "protocols/numeric.hpp"
 
 namespace pydrel {
 namespace {
@@ -15,18 +16,11 @@ constexpr Params<1> SET_STIMULATION_INTENSITY{"Protocol.set_stimulation_intensit
 constexpr Params<1> SET_SESSION_DURATION{"Protocol.set_session_duration()", {"duration"}, 1};
 constexpr Params<1> ENABLE_CHANNEL{"Protocol.enable_channel()", {"channel"}, 1};
 
-// Saturating conversion: NaN and negative values give 0.
-std::uint64_t saturate_to_u64(double v) noexcept {
-    if (!(v >= 0.0)) return 0;
-    if (v >= 18446744073709551616.0) return UINT64_MAX;
-    return static_cast<std::uint64_t>(v);
-}
-
 }  // namespace
 
 std::uint64_t num_samples(const protocols::Settings& settings) {
     check(settings.session_duration > 0.0, "assertion failed: self.settings.session_duration > 0.0");
-    return saturate_to_u64(std::ceil(settings.session_duration * config::SAMPLING_RATE));
+    return protocols::saturate_to_u64(std::ceil(settings.session_duration * config::SAMPLING_RATE));
 }
 
 PyObject* set_stimulation_intensity(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

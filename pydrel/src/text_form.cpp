@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "protocols/utf8.hpp"
+
 namespace pydrel::text {
 namespace {
 
@@ -24,45 +26,6 @@ bool needs_unicode_escape(char32_t c) {
         if (c >= r.first && c <= r.last) return true;
     }
     return false;
-}
-
-// Decodes one code point at s[i]; invalid bytes decode as U+FFFD, one each.
-char32_t next_code_point(std::string_view s, std::size_t& i) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char b0 = b(i);
-    std::size_t n = b0 < 0x80 ? 1 : (b0 >> 5) == 0x6 ? 2 : (b0 >> 4) == 0xE ? 3 : (b0 >> 3) == 0x1E ? 4 : 0;
-    if (n == 0 || i + n > s.size()) {
-        ++i;
-        return 0xFFFD;
-    }
-    char32_t c = n == 1 ? b0 : n == 2 ? (b0 & 0x1F) : n == 3 ? (b0 & 0x0F) : (b0 & 0x07);
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) {
-            ++i;
-            return 0xFFFD;
-        }
-        c = (c << 6) | (b(i + k) & 0x3F);
-    }
-    i += n;
-    return c;
-}
-
-void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 // Digits of the longest line a level of a waveform takes, with its ",\n".
@@ -148,7 +111,7 @@ void append_float(std::string& out, double x) {
 void append_quoted(std::string& out, std::string_view s) {
     out += '"';
     for (std::size_t i = 0; i < s.size();) {
-        const char32_t c = next_code_point(s, i);
+        const char32_t c = protocols::utf8::next_code_point(s, i);
         switch (c) {
             case '\\': out += "\\\\"; break;
             case '"': out += "\\\""; break;
@@ -164,7 +127,7 @@ void append_quoted(std::string& out, std::string_view s) {
                     out.append(hex, r.ptr);
                     out += '}';
                 } else {
-                    append_utf8(out, c);
+                    protocols::utf8::append(out, c);
                 }
         }
     }
