@@ -177,37 +177,102 @@ def test_levels_follow_the_array(short):
     assert stored_levels(short) == [int(math.floor(v * 32767.0 + 0.5)) for v in values]
 
 
-def ramp50():
-    return np.linspace(0.0, 1.0, 50)
+# Samples are checked and converted in blocks of this many; a session of 1.25 s
+# (6250 samples) spans four of them.
+BLOCK = 2048
 
 
-LAYOUTS = {
-    "reversed view": lambda: ramp50()[::-1],
-    "strided view": lambda: np.linspace(0.0, 1.0, 100)[::2],
-    "negative stride over every third": lambda: np.linspace(0.0, 1.0, 150)[::-3],
-    "stride 0": lambda: np.broadcast_to(np.float64(0.25), (50,)),
-    "read-only": lambda: _readonly(ramp50()),
-    "unaligned": lambda: np.frombuffer(b"\0" + ramp50().tobytes(), dtype="<f8", offset=1),
-    "column of 2-D": lambda: np.tile(ramp50(), (3, 1)).T[:, 1],
-    "subclass": lambda: ramp50().view(np.ma.MaskedArray),
-}
-
-
-def _readonly(a):
-    a.flags.writeable = False
-    return a
-
-
-@pytest.mark.parametrize("make", LAYOUTS.values(), ids=LAYOUTS.keys())
-def test_any_layout_is_read_in_logical_order(short, make):
-    array = make()
-    assert array.shape == (50,)
-    short.add_arbitrary_signal(array)
-    assert stored_levels(short) == [round_half_away(v * 32767.0) for v in np.asarray(array)]
+def protocol_with_samples(n):
+    p = pydrel.Protocol()
+    p.set_session_duration(n / 5000)
+    assert p.get_num_samples() == n
+    return p
 
 
 def round_half_away(x):
     return int(math.floor(x + 0.5)) if x >= 0 else -int(math.floor(-x + 0.5))
+
+
+def expected_levels(values):
+    return [round_half_away(v * 32767.0) for v in values]
+
+
+def _strided(w, step):
+    buffer = np.full(abs(step) * len(w), np.nan)  # the skipped elements must not be read
+    view = buffer[::step]
+    view[:] = w
+    return view
+
+
+def _readonly(w):
+    a = w.copy()
+    a.flags.writeable = False
+    return a
+
+
+def _packed_records(w):
+    records = np.zeros(len(w), dtype=[("x", "<f8"), ("pad", "<i4")])  # 12-byte stride
+    records["x"] = w
+    return records["x"]
+
+
+# Views whose logical content is `w`, in every layout an array can have.
+LAYOUTS = {
+    "contiguous": lambda w: w.copy(),
+    "reversed view": lambda w: np.ascontiguousarray(w[::-1])[::-1],
+    "every other element": lambda w: _strided(w, 2),
+    "negative stride over every third": lambda w: _strided(w, -3),
+    "stride of 12 bytes": _packed_records,
+    "read-only": _readonly,
+    "unaligned": lambda w: np.frombuffer(b"\0" + w.tobytes(), dtype="<f8", offset=1),
+    "column of 2-D": lambda w: np.tile(w, (3, 1)).T[:, 1],
+    "subclass": lambda w: w.view(np.ma.MaskedArray),
+}
+
+
+@pytest.mark.parametrize("n", [50, 6250])
+@pytest.mark.parametrize("layout", LAYOUTS.values(), ids=LAYOUTS.keys())
+def test_any_layout_is_read_in_logical_order(layout, n):
+    p = protocol_with_samples(n)
+    w = np.random.default_rng(n).random(n)
+    array = layout(w)
+    assert array.shape == (n,) and np.array_equal(np.asarray(array), w)
+    p.add_arbitrary_signal(array)
+    assert stored_levels(p) == expected_levels(w)
+
+
+def test_stride_zero_repeats_one_sample(short):
+    short.add_arbitrary_signal(np.broadcast_to(np.float64(0.25), (50,)))
+    assert stored_levels(short) == [8192] * 50
+
+
+def test_every_tie_and_its_neighbours_round_half_away_from_zero():
+    ties = (np.arange(32767) + 0.5) / 32767.0
+    edges = [0.0, -0.0, 1.0, 5e-324, np.nextafter(1.0, 0.0)]
+    samples = np.concatenate([ties, np.nextafter(ties, 0.0), np.nextafter(ties, 1.0), edges])
+    p = protocol_with_samples(100000)
+    w = np.concatenate([samples, np.full(100000 - len(samples), 0.5)])
+    p.add_arbitrary_signal(w)
+    assert stored_levels(p) == expected_levels(w)
+
+
+BAD = {"NaN": float("nan"), "-tiny": -5e-324, "1 + ulp": 1.0000000000000002, "inf": float("inf")}
+
+
+@pytest.mark.parametrize("value", BAD.values(), ids=BAD.keys())
+@pytest.mark.parametrize("position", [0, 1, BLOCK - 1, BLOCK, BLOCK + 1, 3 * BLOCK - 1, 3 * BLOCK, 6249])
+@pytest.mark.parametrize("layout", ["contiguous", "reversed view", "every other element", "unaligned"])
+def test_first_bad_sample_in_logical_order_is_reported(layout, position, value):
+    p = protocol_with_samples(6250)
+    p.add_constant_signal(1.0)
+    w = np.full(6250, 0.5)
+    w[position] = value
+    # A later sample that fails the other check must not be the one reported.
+    w[position + 1 :] = 2.0 if value < 1.0 or math.isnan(value) else -1.0
+    with unchanged(p), pytest.raises(panic_type()) as e:
+        p.add_arbitrary_signal(LAYOUTS[layout](w))
+    assert str(e.value) == (LOW_MESSAGE if not value >= 0.0 else HIGH_MESSAGE)
+    assert p.add_arbitrary_signal(np.zeros(6250)) == 1
 
 
 REFUSED = {

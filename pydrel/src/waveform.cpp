@@ -5,7 +5,10 @@
 #define NPY_TARGET_VERSION NPY_1_22_API_VERSION
 #include <numpy/arrayobject.h>
 
-#include <cmath>
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "convert.hpp"
@@ -22,16 +25,64 @@ void import_numpy() {
     if (PyArray_API == nullptr && _import_array() < 0) throw PythonError{};
 }
 
-inline std::int16_t level_of(double sample) {
-    check(sample >= 0.0, "assertion failed: *sample >= 0.0");  // NaN fails here
-    check(sample <= 1.0, "assertion failed: *sample <= 1.0");
-    return static_cast<std::int16_t>(std::round(sample * protocols::config::LEVEL_FULL_SCALE));
+// Samples are checked and converted a block at a time, so that a block that
+// holds a bad sample can be walked again for the first one.
+constexpr std::size_t BLOCK = 2048;
+
+// Added before truncation, this is round-half-away-from-zero for every
+// y = x * 32767 with x in [0, 1]: exact halves reach the next integer, and
+// the largest double below a half does not. Unlike std::round it vectorises.
+constexpr double HALF_BELOW = 0.49999999999999994;
+static_assert(HALF_BELOW < 0.5 && 0.5 - HALF_BELOW == 0x1p-54);
+
+// One branch-free pass: the level of every sample, and whether any sample lies
+// outside [0, 1] (NaN included). Those are converted as 0.0, so that no
+// conversion overflows; the caller then discards the block.
+[[gnu::target_clones("arch=x86-64-v4", "avx2", "default")]]
+bool to_levels(const double* x, std::size_t n, std::int16_t* out) noexcept {
+    std::int64_t outside = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v = x[i];
+        const bool inside = (v >= 0.0) & (v <= 1.0);
+        outside |= !inside;
+        const double fraction = inside ? v : 0.0;
+        out[i] = static_cast<std::int16_t>(
+            static_cast<std::int32_t>(fraction * protocols::config::LEVEL_FULL_SCALE + HALF_BELOW));
+    }
+    return outside == 0;
 }
 
-inline double load(const char* p) noexcept {
-    double v;
-    std::memcpy(&v, p, sizeof v);  // arrays need not be aligned
-    return v;
+// Copies n elements `step` doubles apart into a flat block. The common steps
+// are fixed at compile time, where the copy vectorises: reversed views (-1)
+// and every other element (2).
+template <std::ptrdiff_t STEP>
+[[gnu::target_clones("arch=x86-64-v4", "avx2", "default")]]
+void gather_fixed(const double* first, std::size_t n, double* out) noexcept {
+    for (std::size_t i = 0; i < n; ++i) out[i] = first[static_cast<std::ptrdiff_t>(i) * STEP];
+}
+
+void gather(const double* first, std::ptrdiff_t step, std::size_t n, double* out) noexcept {
+    switch (step) {
+        case -1: return gather_fixed<-1>(first, n, out);
+        case 2: return gather_fixed<2>(first, n, out);
+        default:
+            for (std::size_t i = 0; i < n; ++i) out[i] = first[static_cast<std::ptrdiff_t>(i) * step];
+    }
+}
+
+// Raises the check of the first sample of the block outside [0, 1].
+[[noreturn]] void fail_first_outside(const double* x, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        check(x[i] >= 0.0, "assertion failed: *sample >= 0.0");  // NaN fails here
+        check(x[i] <= 1.0, "assertion failed: *sample <= 1.0");
+    }
+    std::abort();  // the block was found to hold such a sample
+}
+
+void append_levels(const double* x, std::size_t n, std::vector<std::int16_t>& out) {
+    const std::size_t at = out.size();
+    out.resize(at + n);  // within the reserved capacity
+    if (!to_levels(x, n, out.data() + at)) fail_first_outside(x, n);
 }
 
 }  // namespace
@@ -50,14 +101,29 @@ Waveform Waveform::accept(PyObject* samples) {
 }
 
 std::vector<std::int16_t> Waveform::levels() const {
+    const auto n = static_cast<std::size_t>(size_);
     std::vector<std::int16_t> out;
-    out.reserve(static_cast<std::size_t>(size_));
-    if (stride_ == static_cast<Py_ssize_t>(sizeof(double))) {
-        const char* end = data_ + size_ * stride_;
-        for (const char* p = data_; p != end; p += sizeof(double)) out.push_back(level_of(load(p)));
-    } else {
-        const char* p = data_;
-        for (Py_ssize_t i = 0; i < size_; ++i, p += stride_) out.push_back(level_of(load(p)));
+    out.reserve(n);
+    // Arrays need not be aligned; element-aligned data is read as doubles.
+    const bool aligned = reinterpret_cast<std::uintptr_t>(data_) % alignof(double) == 0 &&
+                         stride_ % static_cast<Py_ssize_t>(sizeof(double)) == 0;
+    const std::ptrdiff_t step = stride_ / static_cast<Py_ssize_t>(sizeof(double));
+    std::array<double, BLOCK> flat;
+    for (std::size_t start = 0; start < n; start += BLOCK) {
+        const std::size_t count = std::min(BLOCK, n - start);
+        const char* first = data_ + static_cast<Py_ssize_t>(start) * stride_;
+        if (aligned && step == 1) {
+            append_levels(reinterpret_cast<const double*>(first), count, out);
+            continue;
+        }
+        if (aligned) {
+            gather(reinterpret_cast<const double*>(first), step, count, flat.data());
+        } else {
+            for (std::size_t i = 0; i < count; ++i) {
+                std::memcpy(&flat[i], first + static_cast<Py_ssize_t>(i) * stride_, sizeof(double));
+            }
+        }
+        append_levels(flat.data(), count, out);
     }
     return out;
 }
