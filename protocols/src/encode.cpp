@@ -1,7 +1,12 @@
 #include "protocols/encode.hpp"
 
+#include "level_varints.hpp"
+
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 
@@ -10,23 +15,11 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "the file stores little-endian doubles");
 
-// Writes `v` as an unsigned LEB128 varint at `p`; returns the end.
-inline std::uint8_t* put_varint(std::uint8_t* p, std::uint64_t v) noexcept {
-    while (v >= 0x80) {
-        *p++ = static_cast<std::uint8_t>(v | 0x80);
-        v >>= 7;
-    }
-    *p++ = static_cast<std::uint8_t>(v);
-    return p;
-}
-
-inline std::uint16_t zigzag(std::int16_t n) noexcept {
-    const auto u = static_cast<std::uint16_t>(n);
-    return static_cast<std::uint16_t>((u << 1) ^ static_cast<std::uint16_t>(n >> 15));
-}
-
 constexpr std::size_t MAX_VARINT = 10;
-constexpr std::size_t MAX_SAMPLE_VARINT = 3;
+// Levels encoded between two checks for room in the buffer.
+constexpr std::size_t LEVEL_RUN = 1024;
+static_assert(MIN_ENCODE_BUFFER >= LEVEL_RUN * 3 + LEVEL_VARINT_SLACK);
+static_assert(MIN_ENCODE_BUFFER >= MAX_VARINT);
 
 template <class T>
 inline constexpr bool is_vector = false;
@@ -35,23 +28,27 @@ inline constexpr bool is_vector<std::vector<T>> = true;
 
 class Encoder {
 public:
-    std::vector<std::uint8_t> take() && { return std::move(out_); }
+    Encoder(std::span<std::uint8_t> buffer, ByteSink& sink)
+        : begin_(buffer.data()), end_(buffer.data() + buffer.size()), p_(begin_), sink_(sink) {}
+
+    void finish() { flush(); }
 
     template <class T>
     void put(const T& value) {
         if constexpr (std::is_same_v<T, bool>) {
-            out_.push_back(value ? 1 : 0);
+            room(1);
+            *p_++ = value ? 1 : 0;
         } else if constexpr (std::is_same_v<T, std::uint64_t>) {
             put_u64(value);
         } else if constexpr (std::is_same_v<T, double>) {
-            std::uint8_t bytes[8];
-            std::memcpy(bytes, &value, sizeof bytes);  // every bit pattern kept
-            out_.insert(out_.end(), bytes, bytes + sizeof bytes);
+            room(sizeof value);
+            std::memcpy(p_, &value, sizeof value);  // every bit pattern kept
+            p_ += sizeof value;
         } else if constexpr (std::is_same_v<T, std::string>) {
             put_u64(value.size());
-            out_.insert(out_.end(), value.begin(), value.end());
+            put_bytes(value.data(), value.size());
         } else if constexpr (std::is_same_v<T, std::vector<std::int16_t>>) {
-            put_samples(value);
+            put_levels(value);
         } else if constexpr (is_vector<T>) {
             put_u64(value.size());
             for (const auto& element : value) put(element);
@@ -67,32 +64,78 @@ public:
     }
 
 private:
+    std::size_t free() const noexcept { return static_cast<std::size_t>(end_ - p_); }
+
+    void flush() {
+        if (p_ != begin_) sink_.write({begin_, p_});
+        p_ = begin_;
+    }
+
+    // Makes room for `n` bytes (n never exceeds the buffer).
+    void room(std::size_t n) {
+        if (free() < n) flush();
+    }
+
     void put_u64(std::uint64_t v) {
-        std::uint8_t bytes[MAX_VARINT];
-        std::uint8_t* end = put_varint(bytes, v);
-        out_.insert(out_.end(), bytes, end);
+        room(MAX_VARINT);
+        while (v >= 0x80) {
+            *p_++ = static_cast<std::uint8_t>(v | 0x80);
+            v >>= 7;
+        }
+        *p_++ = static_cast<std::uint8_t>(v);
     }
 
-    // A waveform may hold millions of levels: grow the buffer once to the
-    // worst case, write in place, then trim.
-    void put_samples(const std::vector<std::int16_t>& samples) {
-        const std::size_t start = out_.size();
-        out_.resize(start + MAX_VARINT + samples.size() * MAX_SAMPLE_VARINT);
-        std::uint8_t* p = out_.data() + start;
-        p = put_varint(p, samples.size());
-        for (const std::int16_t s : samples) p = put_varint(p, zigzag(s));
-        out_.resize(static_cast<std::size_t>(p - out_.data()));
+    void put_bytes(const char* data, std::size_t n) {
+        while (n > 0) {
+            if (free() == 0) flush();
+            const std::size_t part = std::min(n, free());
+            std::memcpy(p_, data, part);
+            p_ += part;
+            data += part;
+            n -= part;
+        }
     }
 
-    std::vector<std::uint8_t> out_;
+    // A waveform may hold millions of levels: they go in runs, each after one
+    // check for room, through the branch-free put_level.
+    void put_levels(const std::vector<std::int16_t>& levels) {
+        put_u64(levels.size());
+        const std::int16_t* next = levels.data();
+        const std::int16_t* const last = next + levels.size();
+        while (next != last) {
+            const std::size_t run = std::min<std::size_t>(LEVEL_RUN, static_cast<std::size_t>(last - next));
+            room(run * 3 + LEVEL_VARINT_SLACK);
+            p_ = put_level_varints(p_, next, run);
+            next += run;
+        }
+    }
+
+    std::uint8_t* const begin_;
+    std::uint8_t* const end_;
+    std::uint8_t* p_;
+    ByteSink& sink_;
+};
+
+class VectorSink final : public ByteSink {
+public:
+    void write(std::span<const std::uint8_t> bytes) override { out.insert(out.end(), bytes.begin(), bytes.end()); }
+    std::vector<std::uint8_t> out;
 };
 
 }  // namespace
 
-std::vector<std::uint8_t> encode(const Settings& settings) {
-    Encoder encoder;
+void encode(const Settings& settings, std::span<std::uint8_t> buffer, ByteSink& sink) {
+    if (buffer.size() < MIN_ENCODE_BUFFER) throw std::length_error("encode: buffer below MIN_ENCODE_BUFFER");
+    Encoder encoder(buffer, sink);
     encoder.put(settings);
-    return std::move(encoder).take();
+    encoder.finish();
+}
+
+std::vector<std::uint8_t> encode(const Settings& settings) {
+    std::array<std::uint8_t, MIN_ENCODE_BUFFER> buffer;
+    VectorSink sink;
+    encode(settings, buffer, sink);
+    return std::move(sink.out);
 }
 
 }  // namespace protocols

@@ -7,6 +7,8 @@
 #include <bit>
 #include <cstdlib>
 #include <limits>
+#include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -226,6 +228,76 @@ TEST(EncodeSettings, LongestSessionWaveform) {
     ASSERT_EQ(file.size(), expected);
     EXPECT_EQ(slice(file, 151, 5), hex("04 c0 a8 a5 04"));
     EXPECT_EQ(file.back(), 0x01);
+}
+
+// The wire rules, one level at a time, as the reference for the bulk encoder.
+Bytes reference_levels(const std::vector<std::int16_t>& levels) {
+    Bytes out;
+    for (const std::int16_t level : levels) {
+        std::uint32_t z = static_cast<std::uint16_t>((static_cast<std::uint16_t>(level) << 1) ^ (level < 0 ? 0xffff : 0));
+        while (z >= 0x80) {
+            out.push_back(static_cast<std::uint8_t>(z | 0x80));
+            z >>= 7;
+        }
+        out.push_back(static_cast<std::uint8_t>(z));
+    }
+    return out;
+}
+
+TEST(EncodeLevels, EveryLevelInEveryPositionMatchesTheWireRules) {
+    // All 65536 levels, then the varint length boundaries (zigzag 127/128,
+    // 16383/16384) at every offset of an eight-level group, then a tail.
+    std::vector<std::int16_t> levels;
+    for (int v = -32768; v <= 32767; ++v) levels.push_back(static_cast<std::int16_t>(v));
+    for (int shift = 0; shift < 8; ++shift) {
+        levels.insert(levels.end(), static_cast<std::size_t>(shift), 1);
+        for (std::int16_t v : {63, -64, 64, 8191, -8192, 8192, 0, 32767, -32768}) levels.push_back(v);
+    }
+    levels.insert(levels.end(), {5, 300, 32767});
+    Settings s = default_settings();
+    s.signals = {Signal{ArbitrarySignalParams{levels}}};
+    const Bytes file = encode(s);
+    const Bytes want = reference_levels(levels);
+    // Signal count, variant index, then the level count (3 bytes for this many levels).
+    ASSERT_EQ(file.size(), 201 - 10 + 2 + 3 + want.size());
+    EXPECT_EQ(slice(file, 155, want.size()), want);
+}
+
+// Records every piece the streaming encoder hands over.
+struct Pieces final : ByteSink {
+    void write(std::span<const std::uint8_t> bytes) override {
+        sizes.push_back(bytes.size());
+        all.insert(all.end(), bytes.begin(), bytes.end());
+    }
+    std::vector<std::size_t> sizes;
+    Bytes all;
+};
+
+TEST(EncodeStream, PiecesConcatenateToTheWholeFile) {
+    std::vector<std::uint8_t> buffer(MIN_ENCODE_BUFFER);
+    // Levels of one byte each: the file is 201 - 10 + 2 + the count's varint + n
+    // bytes (3 from 16384 levels). The last case ends exactly on a buffer boundary (5 buffers).
+    for (std::size_t n : {0ul, 1ul, 5000ul, 100000ul, 5 * MIN_ENCODE_BUFFER - 196}) {
+        Settings s = default_settings();
+        s.signals = {Signal{ArbitrarySignalParams{std::vector<std::int16_t>(n, 7)}}};
+        Pieces pieces;
+        encode(s, buffer, pieces);
+        EXPECT_EQ(pieces.all, encode(s)) << n;
+        for (std::size_t size : pieces.sizes) {
+            EXPECT_GT(size, 0u);
+            EXPECT_LE(size, buffer.size());
+        }
+        if (n == 5 * MIN_ENCODE_BUFFER - 196) {
+            EXPECT_EQ(pieces.all.size(), 5 * MIN_ENCODE_BUFFER);
+        }
+    }
+}
+
+TEST(EncodeStream, RefusesABufferBelowTheMinimum) {
+    std::vector<std::uint8_t> buffer(MIN_ENCODE_BUFFER - 1);
+    Pieces pieces;
+    EXPECT_THROW(encode(default_settings(), buffer, pieces), std::length_error);
+    EXPECT_TRUE(pieces.all.empty());
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
-// Saving: encode the protocol in memory, then create or truncate the file and
-// write every byte. Every failure after the name check is raised as a failed
+// Saving: create or truncate the file and stream the encoding into it through
+// a fixed buffer. Every failure after the name check is raised as a failed
 // unwrap of the error, rendered on one line.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <span>
 
 #include "method.hpp"
 #include "methods.hpp"
@@ -49,7 +51,7 @@ File create_or_truncate(std::string_view path) {
     }
 }
 
-void write_all(const File& file, const std::vector<std::uint8_t>& bytes) {
+void write_all(const File& file, std::span<const std::uint8_t> bytes) {
     const std::uint8_t* rest = bytes.data();
     std::size_t left = bytes.size();
     while (left > 0) {
@@ -65,6 +67,21 @@ void write_all(const File& file, const std::vector<std::uint8_t>& bytes) {
     }
 }
 
+// The encoder's output goes straight to the file, one buffer at a time.
+class FileSink final : public protocols::ByteSink {
+public:
+    explicit FileSink(const File& file) noexcept : file_(file) {}
+    void write(std::span<const std::uint8_t> bytes) override { write_all(file_, bytes); }
+
+private:
+    const File& file_;
+};
+
+// Large enough that a big waveform takes few write calls, small enough to
+// stay in cache between the encoder and the kernel's copy.
+constexpr std::size_t STREAM_BUFFER = 256 * 1024;
+static_assert(STREAM_BUFFER >= protocols::MIN_ENCODE_BUFFER);
+
 }  // namespace
 
 PyObject* save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -73,9 +90,12 @@ PyObject* save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
         check(path.ends_with(SUFFIX), "assertion failed: filepath.ends_with(\".drel\")");
         // A file always holds at least one signal; the filled-in entry stays.
         if (s.signals.empty()) s.signals.push_back(protocols::Signal{protocols::ConstantSignalParams{0.0}});
-        const std::vector<std::uint8_t> bytes = protocols::encode(s);
+        // Allocated before the file is touched: running out of memory here
+        // leaves no trace on disk, and the encoding itself allocates nothing.
+        const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(STREAM_BUFFER);
         const File file = create_or_truncate(path);
-        write_all(file, bytes);
+        FileSink sink(file);
+        protocols::encode(s, {buffer.get(), STREAM_BUFFER}, sink);
         return none();
     });
 }
