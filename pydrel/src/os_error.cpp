@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "protocols/utf8.hpp"
-#include "text_form.hpp"
+#include "protocols/text_form.hpp"
 
 namespace pydrel {
 namespace {
@@ -71,10 +71,10 @@ std::string_view error_kind_name(int code) noexcept {
 std::string render_os_error(int code) {
     const std::string message = describe(code);
     std::string out;
-    text::Writer w(out, text::Layout::OneLine);
-    w.record("Os", [&](text::Writer::Fields& f) {
+    protocols::text::Writer w(out, protocols::text::Layout::OneLine);
+    w.record("Os", [&](protocols::text::Writer::Fields& f) {
         f.field("code", code);
-        f.field("kind", text::Bare{error_kind_name(code)});
+        f.field("kind", protocols::text::Bare{error_kind_name(code)});
         f.field("message", message);
     });
     return out;
@@ -82,9 +82,9 @@ std::string render_os_error(int code) {
 
 std::string render_simple_error(std::string_view kind, std::string_view message) {
     std::string out;
-    text::Writer w(out, text::Layout::OneLine);
-    w.record("Error", [&](text::Writer::Fields& f) {
-        f.field("kind", text::Bare{kind});
+    protocols::text::Writer w(out, protocols::text::Layout::OneLine);
+    w.record("Error", [&](protocols::text::Writer::Fields& f) {
+        f.field("kind", protocols::text::Bare{kind});
         f.field("message", message);
     });
     return out;

@@ -5,7 +5,7 @@
 #include "method.hpp"
 #include "methods.hpp"
 #include "objects.hpp"
-#include "text_form.hpp"
+#include "protocols/text_form.hpp"
 
 namespace pydrel {
 namespace {
@@ -40,7 +40,7 @@ PyObject* protocol_str(PyObject* self) {
     return entry([&] {
         ProtocolObject& p = protocol_receiver(self);
         SharedBorrow borrow(p.borrow);
-        const std::string text = text::render_protocol(p.settings);
+        const std::string text = protocols::text::render_protocol(p.settings);
         return Ref::checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     });
 }

@@ -1,10 +1,10 @@
-#include "text_form.hpp"
+#include "protocols/text_form.hpp"
 
 #include <cmath>
 
 #include "protocols/utf8.hpp"
 
-namespace pydrel::text {
+namespace protocols::text {
 namespace {
 
 // Characters that are written as \u{...}: controls, format characters that
@@ -37,13 +37,13 @@ constexpr std::size_t LEVEL_DEPTH = 6;
 constexpr std::size_t FIXED_TEXT = 8192;
 constexpr std::size_t TEXT_PER_SIGNAL = 512;
 
-std::size_t text_size_bound(const protocols::Settings& s) {
+std::size_t text_size_bound(const Settings& s) {
     std::size_t bound = FIXED_TEXT;
     for (const auto& coil : s.machine_config.coils) bound += 1024 + 10 * coil.name.size() + 512 * coil.settings.size();
     bound += 32 * (s.machine_config.capacitors.size() + s.machine_config.possible_capacitances.size());
     for (const auto& signal : s.signals) {
         bound += TEXT_PER_SIGNAL;
-        if (const auto* arbitrary = std::get_if<protocols::ArbitrarySignalParams>(&signal.payload)) {
+        if (const auto* arbitrary = std::get_if<ArbitrarySignalParams>(&signal.payload)) {
             bound += arbitrary->samples.size() * (4 * LEVEL_DEPTH + MAX_LEVEL_TEXT);
         }
     }
@@ -111,7 +111,7 @@ void append_float(std::string& out, double x) {
 void append_quoted(std::string& out, std::string_view s) {
     out += '"';
     for (std::size_t i = 0; i < s.size();) {
-        const char32_t c = protocols::utf8::next_code_point(s, i);
+        const char32_t c = utf8::next_code_point(s, i);
         switch (c) {
             case '\\': out += "\\\\"; break;
             case '"': out += "\\\""; break;
@@ -127,14 +127,14 @@ void append_quoted(std::string& out, std::string_view s) {
                     out.append(hex, r.ptr);
                     out += '}';
                 } else {
-                    protocols::utf8::append(out, c);
+                    utf8::append(out, c);
                 }
         }
     }
     out += '"';
 }
 
-std::string render_protocol(const protocols::Settings& settings) {
+std::string render_protocol(const Settings& settings) {
     std::string out;
     out.reserve(text_size_bound(settings));
     Writer w(out, Layout::MultiLine);
@@ -142,4 +142,4 @@ std::string render_protocol(const protocols::Settings& settings) {
     return out;
 }
 
-}  // namespace pydrel::text
+}  // namespace protocols::text

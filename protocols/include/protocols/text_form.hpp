@@ -15,7 +15,7 @@
 #include "protocols/fields.hpp"
 #include "protocols/settings.hpp"
 
-namespace pydrel::text {
+namespace protocols::text {
 
 enum class Layout { MultiLine, OneLine };
 
@@ -137,7 +137,7 @@ void Writer::value(const T& v) {
         append_quoted(out_, v);
     } else if constexpr (std::is_same_v<T, Bare>) {
         out_ += v.word;
-    } else if constexpr (std::is_same_v<T, protocols::Signal>) {
+    } else if constexpr (std::is_same_v<T, Signal>) {
         out_ += v.variant_name();
         out_ += '(';
         ++depth_;
@@ -145,9 +145,9 @@ void Writer::value(const T& v) {
         std::visit([this](const auto& params) { value(params); }, v.payload);
         close_item();
         close(')', "");
-    } else if constexpr (protocols::DeclaredRecord<T>) {
+    } else if constexpr (DeclaredRecord<T>) {
         record(T::record_name, [&](Fields& fields) {
-            protocols::for_each_field(v, [&](std::string_view name, const auto& f) { fields.field(name, f); });
+            for_each_field(v, [&](std::string_view name, const auto& f) { fields.field(name, f); });
         });
     } else {
         sequence(v);  // std::vector and std::array
@@ -155,6 +155,6 @@ void Writer::value(const T& v) {
 }
 
 // The whole text form of a protocol, in one buffer sized up front.
-std::string render_protocol(const protocols::Settings& settings);
+std::string render_protocol(const Settings& settings);
 
-}  // namespace pydrel::text
+}  // namespace protocols::text

@@ -1,4 +1,4 @@
-#include "text_form.hpp"
+#include "protocols/text_form.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <ostream>
 #include <string>
 
-namespace pydrel::text {
+namespace protocols::text {
 namespace {
 
 std::string float_text(double x) {
@@ -86,16 +86,16 @@ TEST(OneLineLayout, RendersErrorRecords) {
 TEST(OneLineLayout, RendersVariantsAndArrays) {
     std::string out;
     Writer w(out, Layout::OneLine);
-    w.value(std::vector<protocols::Signal>{protocols::Signal{protocols::MixedSignalParams{0, 1}},
-                                           protocols::Signal{protocols::ArbitrarySignalParams{{0, 16384, 32767}}}});
+    w.value(std::vector<Signal>{Signal{MixedSignalParams{0, 1}},
+                                           Signal{ArbitrarySignalParams{{0, 16384, 32767}}}});
     EXPECT_EQ(out,
               "[MixedSignal(MixedSignalParams { a_idx: 0, b_idx: 1 }), "
               "Arbitrary(ArbitrarySignalParams { samples: [0, 16384, 32767] })]");
 }
 
 TEST(MultiLineLayout, RendersASignalTable) {
-    protocols::Settings s = protocols::Settings::factory_default();
-    s.signals = {protocols::Signal{protocols::ConstantSignalParams{0.5}}};
+    Settings s = Settings::factory_default();
+    s.signals = {Signal{ConstantSignalParams{0.5}}};
     const std::string text = render_protocol(s);
     EXPECT_NE(text.find("\n        signals: [\n"
                         "            Constant(\n"
@@ -110,11 +110,11 @@ TEST(MultiLineLayout, RendersASignalTable) {
 }
 
 TEST(MultiLineLayout, WaveformLevelsStandAtTheirDepth) {
-    protocols::Settings s = protocols::Settings::factory_default();
-    s.signals = {protocols::Signal{protocols::ArbitrarySignalParams{std::vector<std::int16_t>(1000, -32768)}}};
+    Settings s = Settings::factory_default();
+    s.signals = {Signal{ArbitrarySignalParams{std::vector<std::int16_t>(1000, -32768)}}};
     const std::string text = render_protocol(s);
     EXPECT_NE(text.find("\n                        -32768,\n"), std::string::npos);
 }
 
 }  // namespace
-}  // namespace pydrel::text
+}  // namespace protocols::text
