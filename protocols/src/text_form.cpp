@@ -1,15 +1,61 @@
 #include "protocols/text_form.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
-
-#include "protocols/utf8.hpp"
 
 namespace protocols::text {
 namespace {
 
-// Characters that are written as \u{...}: controls, format characters that
-// would be invisible, and marks that attach to the previous character.
-bool needs_unicode_escape(char32_t c) {
+// Every level from 0 to 32767 as text followed by its comma, in the low bytes
+// of a 64-bit word whose top byte is the length: one load and one eight-byte
+// store per level.
+class LevelTexts {
+public:
+    LevelTexts() noexcept {
+        for (std::size_t level = 0; level < texts_.size(); ++level) {
+            char bytes[8] = {};
+            char* end = std::to_chars(bytes, bytes + 6, level).ptr;
+            *end++ = ',';
+            bytes[7] = static_cast<char>(end - bytes);
+            std::memcpy(&texts_[level], bytes, sizeof bytes);
+        }
+    }
+    std::uint64_t operator[](std::int16_t level) const noexcept { return texts_[static_cast<std::size_t>(level)]; }
+
+private:
+    std::array<std::uint64_t, 32768> texts_;
+};
+
+const LevelTexts& level_texts() {
+    static const LevelTexts texts;  // 256 KiB, made on the first waveform shown
+    return texts;
+}
+
+// A line break and the indentation of a level, copied as one fixed block
+// (levels usually stand at depth 6: 25 bytes).
+constexpr std::size_t LINE_BLOCK = 32;
+// Bytes a level line may store past its end on the fast path: the rest of
+// the line block and of the eight-byte level text.
+constexpr std::size_t LEVEL_OVERRUN = LINE_BLOCK + 8;
+
+inline std::size_t level_digits(std::int16_t level) noexcept {
+    const int a = level < 0 ? -level : level;
+    return static_cast<std::size_t>(1 + (a > 9) + (a > 99) + (a > 999) + (a > 9999) + (level < 0));
+}
+
+// One level line at `p`, exactly (for the end of the buffer and negatives).
+char* put_level_line(char* p, std::int16_t level, std::size_t indent) noexcept {
+    *p++ = '\n';
+    std::memset(p, ' ', indent);
+    p = std::to_chars(p + indent, p + indent + 6, level).ptr;
+    *p++ = ',';
+    return p;
+}
+
+}  // namespace
+
+bool needs_unicode_escape(char32_t c) noexcept {
     if (c < 0x20 || (c >= 0x7f && c <= 0x9f)) return true;
     struct Range {
         char32_t first, last;
@@ -28,117 +74,114 @@ bool needs_unicode_escape(char32_t c) {
     return false;
 }
 
-// Digits of the longest line a level of a waveform takes, with its ",\n".
-constexpr std::size_t MAX_LEVEL_TEXT = 6 + 2;
-// Depth at which the levels of a waveform stand in the text of a protocol:
-// Protocol > settings > signals > variant > params record > samples > level.
-constexpr std::size_t LEVEL_DEPTH = 6;
-// Everything but the waveforms and the coil names fits in this per entry.
-constexpr std::size_t FIXED_TEXT = 8192;
-constexpr std::size_t TEXT_PER_SIGNAL = 512;
-
-std::size_t text_size_bound(const Settings& s) {
-    std::size_t bound = FIXED_TEXT;
-    for (const auto& coil : s.machine_config.coils) bound += 1024 + 10 * coil.name.size() + 512 * coil.settings.size();
-    bound += 32 * (s.machine_config.capacitors.size() + s.machine_config.possible_capacitances.size());
-    for (const auto& signal : s.signals) {
-        bound += TEXT_PER_SIGNAL;
-        if (const auto* arbitrary = std::get_if<ArbitrarySignalParams>(&signal.payload)) {
-            bound += arbitrary->samples.size() * (4 * LEVEL_DEPTH + MAX_LEVEL_TEXT);
-        }
+char* format_float(char* out, double x) noexcept {
+    if (std::isnan(x)) return std::copy_n("NaN", 3, out);
+    if (std::isinf(x)) return x > 0 ? std::copy_n("inf", 3, out) : std::copy_n("-inf", 4, out);
+    // Scientific to_chars gives the shortest round-trip digits: [-]d[.ddd]e±XX.
+    char sci[MAX_FLOAT_TEXT];
+    const char* const sci_end = std::to_chars(sci, sci + sizeof sci, x, std::chars_format::scientific).ptr;
+    const char* p = sci;
+    if (*p == '-') *out++ = *p++;
+    char digits[20];
+    std::size_t n = 0;
+    for (; *p != 'e'; ++p) {
+        if (*p != '.') digits[n++] = *p;
     }
-    return bound;
-}
-
-}  // namespace
-
-void append_float(std::string& out, double x) {
-    if (std::isnan(x)) {
-        out += "NaN";
-        return;
-    }
-    if (std::isinf(x)) {
-        out += x > 0 ? "inf" : "-inf";
-        return;
-    }
-    // Scientific to_chars gives the shortest round-trip digits, d.ddde±XX.
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific);
-    const std::string_view sci(buf, static_cast<std::size_t>(r.ptr - buf));
-    const std::size_t e_pos = sci.find('e');
-    std::string_view mantissa = sci.substr(0, e_pos);
+    ++p;  // past 'e'
+    if (*p == '+') ++p;  // from_chars takes no plus sign
     int exponent = 0;
-    const char* exp_first = sci.data() + e_pos + 1;
-    if (*exp_first == '+') ++exp_first;  // from_chars takes no plus sign
-    std::from_chars(exp_first, sci.data() + sci.size(), exponent);
-    if (!mantissa.empty() && mantissa.front() == '-') {
-        out += '-';
-        mantissa.remove_prefix(1);
-    }
-    std::string digits;
-    for (char c : mantissa) {
-        if (c != '.') digits += c;
-    }
+    std::from_chars(p, sci_end, exponent);
+
     const double magnitude = std::fabs(x);
     if (magnitude >= 1e16 || (x != 0.0 && magnitude < 1e-4)) {
-        out += digits[0];
-        if (digits.size() > 1) {
-            out += '.';
-            out.append(digits, 1);
+        *out++ = digits[0];
+        if (n > 1) {
+            *out++ = '.';
+            out = std::copy_n(digits + 1, n - 1, out);
         }
-        out += 'e';
-        out += std::to_string(exponent);
-        return;
+        *out++ = 'e';
+        return std::to_chars(out, out + 8, exponent).ptr;
     }
     if (exponent < 0) {
-        out += "0.";
-        out.append(static_cast<std::size_t>(-exponent - 1), '0');
-        out += digits;
-        return;
+        *out++ = '0';
+        *out++ = '.';
+        out = std::fill_n(out, -exponent - 1, '0');
+        return std::copy_n(digits, n, out);
     }
     const auto int_digits = static_cast<std::size_t>(exponent) + 1;
-    if (digits.size() <= int_digits) {
-        out += digits;
-        out.append(int_digits - digits.size(), '0');
-        out += ".0";
-    } else {
-        out.append(digits, 0, int_digits);
-        out += '.';
-        out.append(digits, int_digits);
+    if (n <= int_digits) {
+        out = std::copy_n(digits, n, out);
+        out = std::fill_n(out, int_digits - n, '0');
+        return std::copy_n(".0", 2, out);
+    }
+    out = std::copy_n(digits, int_digits, out);
+    *out++ = '.';
+    return std::copy_n(digits + int_digits, n - int_digits, out);
+}
+
+void Counter::levels(std::span<const std::int16_t> levels, std::size_t depth) noexcept {
+    std::size_t digits = 0;
+    for (const std::int16_t level : levels) digits += level_digits(level);
+    size_ += levels.size() * (1 + 4 * depth + 1) + digits;  // line break, indentation, comma
+}
+
+void Filler::newline(std::size_t depth) noexcept {
+    *p_++ = '\n';
+    std::memset(p_, ' ', 4 * depth);
+    p_ += 4 * depth;
+}
+
+void Filler::levels(std::span<const std::int16_t> levels, std::size_t depth) noexcept {
+    const std::size_t indent = 4 * depth;
+    std::size_t i = 0;
+    if (indent + 1 <= LINE_BLOCK) {
+        std::array<char, LINE_BLOCK> line;
+        line.fill(' ');
+        line[0] = '\n';
+        const LevelTexts& texts = level_texts();
+        char* p = p_;
+        // Fixed-size stores run past the line's end; stop while they stay
+        // inside the buffer.
+        for (; i < levels.size() && static_cast<std::size_t>(end_ - p) >= LEVEL_OVERRUN; ++i) {
+            const std::int16_t level = levels[i];
+            if (level < 0) {
+                p = put_level_line(p, level, indent);
+                continue;
+            }
+            std::memcpy(p, line.data(), LINE_BLOCK);
+            p += indent + 1;
+            const std::uint64_t text = texts[level];
+            std::memcpy(p, &text, sizeof text);
+            p += text >> 56;
+        }
+        p_ = p;
+    }
+    for (; i < levels.size(); ++i) p_ = put_level_line(p_, levels[i], indent);
+}
+
+void Appender::levels(std::span<const std::int16_t> levels, std::size_t depth) {
+    for (const std::int16_t level : levels) {  // the plain way; Filler is the fast one
+        newline(depth);
+        char buf[8];
+        out_.append(buf, std::to_chars(buf, buf + sizeof buf, level).ptr);
+        out_ += ',';
     }
 }
 
-void append_quoted(std::string& out, std::string_view s) {
-    out += '"';
-    for (std::size_t i = 0; i < s.size();) {
-        const char32_t c = utf8::next_code_point(s, i);
-        switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '"': out += "\\\""; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\0': out += "\\0"; break;
-            default:
-                if (needs_unicode_escape(c)) {
-                    char hex[8];
-                    const auto r = std::to_chars(hex, hex + sizeof hex, static_cast<std::uint32_t>(c), 16);
-                    out += "\\u{";
-                    out.append(hex, r.ptr);
-                    out += '}';
-                } else {
-                    utf8::append(out, c);
-                }
-        }
-    }
-    out += '"';
+ProtocolText measure_protocol(const Settings& settings) noexcept {
+    Counter counter;
+    write_protocol(settings, counter);
+    return {counter.size(), counter.ascii()};
+}
+
+void render_protocol(const Settings& settings, std::span<char> out) noexcept {
+    Filler filler(out);
+    write_protocol(settings, filler);
 }
 
 std::string render_protocol(const Settings& settings) {
-    std::string out;
-    out.reserve(text_size_bound(settings));
-    Writer w(out, Layout::MultiLine);
-    w.record("Protocol", [&](Writer::Fields& fields) { fields.field("settings", settings); });
+    std::string out(measure_protocol(settings).size, '\0');
+    render_protocol(settings, out);
     return out;
 }
 

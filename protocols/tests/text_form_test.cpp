@@ -12,9 +12,8 @@ namespace protocols::text {
 namespace {
 
 std::string float_text(double x) {
-    std::string s;
-    append_float(s, x);
-    return s;
+    char buf[MAX_FLOAT_TEXT];
+    return std::string(buf, format_float(buf, x));
 }
 
 struct FloatCase {
@@ -54,9 +53,7 @@ void PrintTo(const EscapeCase& c, std::ostream* os) { *os << c.what; }
 class TextEscapes : public ::testing::TestWithParam<EscapeCase> {};
 
 TEST_P(TextEscapes, QuoteAndEscape) {
-    std::string out;
-    append_quoted(out, GetParam().input);
-    EXPECT_EQ(out, GetParam().quoted);
+    EXPECT_EQ(one_line(GetParam().input), GetParam().quoted);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -73,9 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EscapeCase{"invalid byte", "\xff", "\"\xef\xbf\xbd\""}));
 
 TEST(OneLineLayout, RendersErrorRecords) {
-    std::string out;
-    Writer w(out, Layout::OneLine);
-    w.record("Os", [](Writer::Fields& f) {
+    const std::string out = one_line_record("Os", [](auto& f) {
         f.field("code", 2);
         f.field("kind", Bare{"NotFound"});
         f.field("message", std::string_view("No such file or directory"));
@@ -84,9 +79,7 @@ TEST(OneLineLayout, RendersErrorRecords) {
 }
 
 TEST(OneLineLayout, RendersVariantsAndArrays) {
-    std::string out;
-    Writer w(out, Layout::OneLine);
-    w.value(std::vector<Signal>{Signal{MixedSignalParams{0, 1}},
+    const std::string out = one_line(std::vector<Signal>{Signal{MixedSignalParams{0, 1}},
                                            Signal{ArbitrarySignalParams{{0, 16384, 32767}}}});
     EXPECT_EQ(out,
               "[MixedSignal(MixedSignalParams { a_idx: 0, b_idx: 1 }), "
@@ -114,6 +107,29 @@ TEST(MultiLineLayout, WaveformLevelsStandAtTheirDepth) {
     s.signals = {Signal{ArbitrarySignalParams{std::vector<std::int16_t>(1000, -32768)}}};
     const std::string text = render_protocol(s);
     EXPECT_NE(text.find("\n                        -32768,\n"), std::string::npos);
+}
+
+// The text is sized in one pass and written in another, with fast paths for
+// waveforms; the plain Appender is the reference for both.
+TEST(ProtocolText, SizeAndFastRenderingMatchThePlainOne) {
+    std::vector<std::int16_t> levels;
+    for (int v = -32768; v <= 32767; v += 7) levels.push_back(static_cast<std::int16_t>(v));
+    std::vector<Settings> cases(5, Settings::factory_default());
+    cases[1].signals = {Signal{SineSignalParams{1.0, 10.0, -0.0, 1e300}}, Signal{RampSignalParams{1e-7, 0.5, 2.0}},
+                        Signal{MixedSignalParams{0, UINT64_MAX}}, Signal{ArbitrarySignalParams{levels}},
+                        Signal{ArbitrarySignalParams{}}};
+    cases[2].signals = {Signal{ArbitrarySignalParams{std::vector<std::int16_t>(300001, 32767)}}};
+    cases[3].machine_config.coils[0].name = "Spule \xc3\xa9\n";  // not ASCII
+    cases[4].signals = {Signal{ArbitrarySignalParams{{-1}}}, Signal{ArbitrarySignalParams{{5, 0, -32768, 1}}}};
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        std::string plain;
+        Appender appender(plain);
+        write_protocol(cases[i], appender);
+        const ProtocolText measured = measure_protocol(cases[i]);
+        EXPECT_EQ(measured.size, plain.size()) << i;
+        EXPECT_EQ(measured.ascii, i != 3) << i;
+        EXPECT_EQ(render_protocol(cases[i]), plain) << i;
+    }
 }
 
 }  // namespace

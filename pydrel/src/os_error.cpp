@@ -70,24 +70,18 @@ std::string_view error_kind_name(int code) noexcept {
 
 std::string render_os_error(int code) {
     const std::string message = describe(code);
-    std::string out;
-    protocols::text::Writer w(out, protocols::text::Layout::OneLine);
-    w.record("Os", [&](protocols::text::Writer::Fields& f) {
+    return protocols::text::one_line_record("Os", [&](auto& f) {
         f.field("code", code);
         f.field("kind", protocols::text::Bare{error_kind_name(code)});
         f.field("message", message);
     });
-    return out;
 }
 
 std::string render_simple_error(std::string_view kind, std::string_view message) {
-    std::string out;
-    protocols::text::Writer w(out, protocols::text::Layout::OneLine);
-    w.record("Error", [&](protocols::text::Writer::Fields& f) {
+    return protocols::text::one_line_record("Error", [&](auto& f) {
         f.field("kind", protocols::text::Bare{kind});
         f.field("message", message);
     });
-    return out;
 }
 
 }  // namespace pydrel

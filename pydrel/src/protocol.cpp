@@ -40,8 +40,16 @@ PyObject* protocol_str(PyObject* self) {
     return entry([&] {
         ProtocolObject& p = protocol_receiver(self);
         SharedBorrow borrow(p.borrow);
-        const std::string text = protocols::text::render_protocol(p.settings);
-        return Ref::checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        // Sized exactly first, then written straight into the str's own
+        // buffer; a coil name outside ASCII takes the slower road through UTF-8.
+        const auto [size, ascii] = protocols::text::measure_protocol(p.settings);
+        if (!ascii) {
+            const std::string text = protocols::text::render_protocol(p.settings);
+            return Ref::checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
+        }
+        Ref text = Ref::checked(PyUnicode_New(static_cast<Py_ssize_t>(size), 127));
+        protocols::text::render_protocol(p.settings, {static_cast<char*>(PyUnicode_DATA(text.get())), size});
+        return text;
     });
 }
 
