@@ -36,6 +36,21 @@ constexpr ParamsView view(const Params<N>& p) {
 void match_fastcall(ParamsView params, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
                     std::span<PyObject*> slots);
 
+// match_fastcall for a call of N parameters; the common call, all by
+// position and none missing, is matched inline.
+template <std::size_t N>
+inline void match(const Params<N>& params, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                  std::array<PyObject*, N>& slots) {
+    const auto nargs = static_cast<std::size_t>(PyVectorcall_NARGS(nargsf));
+    if (kwnames == nullptr && nargs >= params.required && nargs <= N) {
+        // Unrolled over the (few) parameters; a plain copy of nargs pointers
+        // becomes a byte loop.
+        for (std::size_t i = 0; i < N; ++i) slots[i] = i < nargs ? args[i] : nullptr;
+        return;
+    }
+    match_fastcall(view(params), args, nargsf, kwnames, slots);
+}
+
 // The same from the classic form (a tuple and an optional dict).
 void match_tuple_dict(ParamsView params, PyObject* args, PyObject* kwargs, std::span<PyObject*> slots);
 

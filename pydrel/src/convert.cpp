@@ -54,6 +54,11 @@ double to_double(PyObject* o) {
 }
 
 std::uint64_t to_u64(PyObject* o) {
+    // Most indices are small ints, held in one digit.
+    if (PyLong_Check(o) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(o))) {
+        const Py_ssize_t v = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(o));
+        if (v >= 0) return static_cast<std::uint64_t>(v);
+    }
     Ref index;
     if (!PyLong_Check(o)) {
         index = Ref::checked(PyNumber_Index(o));
@@ -100,13 +105,12 @@ void reraise_for_argument(std::string_view name) {
     throw PythonError{};
 }
 
-std::uint8_t Args::member(std::size_t i, PyTypeObject* type) {
+std::uint8_t Args::member(std::size_t i, PyTypeObject* type) const {
+    // Members never change and nothing borrows one exclusively, so reading
+    // a member's value needs no borrow of it.
     return convert(i, [&](PyObject* o) {
         if (!PyObject_TypeCheck(o, type)) raise_cast_error(o, type_short_name(type));
-        MemberObject* m = as_member(o);
-        member_borrows_.at(member_count_).emplace(m->borrow);
-        ++member_count_;
-        return m->value;
+        return as_member(o)->value;
     });
 }
 

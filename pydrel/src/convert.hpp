@@ -32,7 +32,6 @@ std::string_view to_utf8(PyObject* o);
 [[noreturn]] void reraise_for_argument(std::string_view name);
 
 // The matched arguments of one call, converted on demand in parameter order.
-// Shared borrows of enumeration members last as long as this object.
 class Args {
 public:
     Args(ParamsView params, std::span<PyObject* const> slots) : params_(params), slots_(slots) {}
@@ -45,7 +44,7 @@ public:
     bool boolean_or(std::size_t i, bool fallback) const { return given(i) ? convert(i, to_bool) : fallback; }
     std::string_view text(std::size_t i) const { return convert(i, to_utf8); }
     // The member value of a Coil or Channel instance.
-    std::uint8_t member(std::size_t i, PyTypeObject* type);
+    std::uint8_t member(std::size_t i, PyTypeObject* type) const;
 
     // Runs `f(object)` with the conversion-error rules for parameter i.
     template <class F>
@@ -60,8 +59,6 @@ public:
 private:
     ParamsView params_;
     std::span<PyObject* const> slots_;
-    std::array<std::optional<SharedBorrow>, 2> member_borrows_;
-    std::size_t member_count_ = 0;
 };
 
 }  // namespace pydrel

@@ -23,7 +23,7 @@ PyObject* call_exclusive(PyObject* self, PyObject* const* args, Py_ssize_t nargs
                          Body&& body) {
     return entry([&] {
         std::array<PyObject*, PARAMS.names.size()> slots{};
-        match_fastcall(view(PARAMS), args, nargs, kwnames, slots);
+        match(PARAMS, args, nargs, kwnames, slots);
         ProtocolObject& protocol = protocol_receiver(self);
         ExclusiveBorrow borrow(protocol.borrow);
         Args converted(view(PARAMS), slots);
