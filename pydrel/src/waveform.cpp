@@ -35,14 +35,17 @@ constexpr std::size_t BLOCK = 2048;
 constexpr double HALF_BELOW = 0.49999999999999994;
 static_assert(HALF_BELOW < 0.5 && 0.5 - HALF_BELOW == 0x1p-54);
 
-// One branch-free pass: the level of every sample, and whether any sample lies
-// outside [0, 1] (NaN included). Those are converted as 0.0, so that no
-// conversion overflows; the caller then discards the block.
+// One branch-free pass over n samples `STEP` doubles apart: the level of
+// every sample, and whether any lies outside [0, 1] (NaN included). Those are
+// converted as 0.0, so that no conversion overflows; the caller then discards
+// the block. The common layouts have their step fixed at compile time, where
+// the loads vectorise too: flat (1), reversed (-1) and every other element (2).
+template <std::ptrdiff_t STEP>
 [[gnu::target_clones("arch=x86-64-v4", "avx2", "default")]]
-bool to_levels(const double* x, std::size_t n, std::int16_t* out) noexcept {
+bool to_levels(const double* first, std::size_t n, std::int16_t* out) noexcept {
     std::int64_t outside = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const double v = x[i];
+        const double v = first[static_cast<std::ptrdiff_t>(i) * STEP];
         const bool inside = (v >= 0.0) & (v <= 1.0);
         outside |= !inside;
         const double fraction = inside ? v : 0.0;
@@ -52,37 +55,21 @@ bool to_levels(const double* x, std::size_t n, std::int16_t* out) noexcept {
     return outside == 0;
 }
 
-// Copies n elements `step` doubles apart into a flat block. The common steps
-// are fixed at compile time, where the copy vectorises: reversed views (-1)
-// and every other element (2).
-template <std::ptrdiff_t STEP>
-[[gnu::target_clones("arch=x86-64-v4", "avx2", "default")]]
-void gather_fixed(const double* first, std::size_t n, double* out) noexcept {
-    for (std::size_t i = 0; i < n; ++i) out[i] = first[static_cast<std::ptrdiff_t>(i) * STEP];
-}
-
-void gather(const double* first, std::ptrdiff_t step, std::size_t n, double* out) noexcept {
-    switch (step) {
-        case -1: return gather_fixed<-1>(first, n, out);
-        case 2: return gather_fixed<2>(first, n, out);
-        default:
-            for (std::size_t i = 0; i < n; ++i) out[i] = first[static_cast<std::ptrdiff_t>(i) * step];
-    }
-}
-
 // Raises the check of the first sample of the block outside [0, 1].
-[[noreturn]] void fail_first_outside(const double* x, std::size_t n) {
+[[noreturn]] void fail_first_outside(const double* first, std::ptrdiff_t step, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
-        check(x[i] >= 0.0, "assertion failed: *sample >= 0.0");  // NaN fails here
-        check(x[i] <= 1.0, "assertion failed: *sample <= 1.0");
+        const double sample = first[static_cast<std::ptrdiff_t>(i) * step];
+        check(sample >= 0.0, "assertion failed: *sample >= 0.0");  // NaN fails here
+        check(sample <= 1.0, "assertion failed: *sample <= 1.0");
     }
     std::abort();  // the block was found to hold such a sample
 }
 
-void append_levels(const double* x, std::size_t n, std::vector<std::int16_t>& out) {
+template <std::ptrdiff_t STEP>
+void append_levels(const double* first, std::size_t n, std::vector<std::int16_t>& out) {
     const std::size_t at = out.size();
     out.resize(at + n);  // within the reserved capacity
-    if (!to_levels(x, n, out.data() + at)) fail_first_outside(x, n);
+    if (!to_levels<STEP>(first, n, out.data() + at)) fail_first_outside(first, STEP, n);
 }
 
 }  // namespace
@@ -112,18 +99,21 @@ std::vector<std::int16_t> Waveform::levels() const {
     for (std::size_t start = 0; start < n; start += BLOCK) {
         const std::size_t count = std::min(BLOCK, n - start);
         const char* first = data_ + static_cast<Py_ssize_t>(start) * stride_;
+        const auto* doubles = reinterpret_cast<const double*>(first);
         if (aligned && step == 1) {
-            append_levels(reinterpret_cast<const double*>(first), count, out);
-            continue;
-        }
-        if (aligned) {
-            gather(reinterpret_cast<const double*>(first), step, count, flat.data());
+            append_levels<1>(doubles, count, out);
+        } else if (aligned && step == -1) {
+            append_levels<-1>(doubles, count, out);
+        } else if (aligned && step == 2) {
+            append_levels<2>(doubles, count, out);
         } else {
+            // Any other layout (other strides, broadcast, unaligned) is copied
+            // into a flat block first.
             for (std::size_t i = 0; i < count; ++i) {
                 std::memcpy(&flat[i], first + static_cast<Py_ssize_t>(i) * stride_, sizeof(double));
             }
+            append_levels<1>(flat.data(), count, out);
         }
-        append_levels(flat.data(), count, out);
     }
     return out;
 }
