@@ -1,9 +1,23 @@
-"""Times the hot paths on the longest session (1800 s, 9,000,000 samples).
+"""Times pydrel's hot paths against lower bounds measured in the same run.
 
-    ./dev bench
+    ./dev bench            the table
+    ./dev bench --json     the same as JSON
+    ./dev bench --quick    smaller sizes and fewer repetitions, for a smoke run
+
+Every path runs interleaved with its bound (the order alternates between
+repetitions) and the median of the repetitions is compared, so that a busy
+machine slows both alike. Peak memory is measured in a fresh interpreter per
+path: the growth of VmHWM over the operation, against what its result needs.
 """
 
+import argparse
+import gc
+import json
+import math
 import os
+import statistics
+import subprocess
+import sys
 import tempfile
 import time
 
@@ -11,49 +25,340 @@ import numpy as np
 
 import pydrel
 
+perf_ns = time.perf_counter_ns
+SAMPLING_RATE = 5000
+OPEN_FLAGS = os.O_WRONLY | os.O_CREAT | os.O_TRUNC | os.O_CLOEXEC
 
-def best_of(repeats, action):
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.perf_counter()
-        action()
-        best = min(best, time.perf_counter() - start)
-    return best
+FULL = dict(waveform_seconds=1800.0, text_seconds=200.0, calls=200_000, reps=7)
+QUICK = dict(waveform_seconds=60.0, text_seconds=20.0, calls=20_000, reps=5)
+
+# Signals are added in batches of this many to a new protocol: enough to time
+# the call, few enough that the table stays in memory the process already has
+# (a table of a million entries measures the kernel's page faults instead).
+BATCH = 1000
+
+
+def interleave(runners, reps):
+    """runners: name -> callable returning nanoseconds. Returns name -> median."""
+    names = list(runners)
+    samples = {name: [] for name in names}
+    for rep in range(-1, reps):  # one warm-up round
+        for name in names if rep % 2 == 0 else names[::-1]:
+            gc.disable()
+            try:
+                ns = runners[name]()
+            finally:
+                gc.enable()
+            if rep >= 0:
+                samples[name].append(ns)
+    return {name: statistics.median(values) for name, values in samples.items()}
+
+
+def timed(action):
+    start = perf_ns()
+    action()
+    return perf_ns() - start
+
+
+def call_loop(nargs):
+    """A compiled loop of its own per path: the interpreter's inline caches are
+    per code object, and a shared call site would favour whoever runs first."""
+    params = "".join(f"a{i}, " for i in range(nargs))
+    source = (
+        f"def loop(f, {params}n):\n"
+        "    r = range(n)\n"
+        "    start = perf_ns()\n"
+        "    for _ in r:\n"
+        f"        f({params.rstrip(', ')})\n"
+        "    return perf_ns() - start\n"
+    )
+    namespace = {"perf_ns": perf_ns}
+    exec(compile(source, f"<loop {nargs}>", "exec"), namespace)
+    return namespace["loop"]
+
+
+def session(seconds):
+    p = pydrel.Protocol()
+    p.set_session_duration(seconds)
+    return p
+
+
+def samples_for(seconds, seed=1):
+    a = np.random.default_rng(seed).random(math.ceil(seconds * SAMPLING_RATE))
+    a[0], a[-1] = 0.0, 1.0
+    return a
+
+
+def write_file(path, data):
+    fd = os.open(path, OPEN_FLAGS, 0o666)
+    try:
+        view = memoryview(data)
+        while view:
+            view = view[os.write(fd, view) :]
+    finally:
+        os.close(fd)
+
+
+def row(path, ns, bound_ns, bound, target, unit="ms", note=None):
+    ratio = ns / bound_ns if bound_ns else None
+    return {
+        "path": path,
+        "time_ns": ns,
+        "bound": bound,
+        "bound_ns": bound_ns,
+        "ratio": ratio,
+        "target": target,
+        "unit": unit,
+        "pass": None if target is None else ratio <= target,
+        "note": note,
+    }
+
+
+def bench_waveform(size, reps):
+    contiguous = samples_for(size["waveform_seconds"])
+    n = len(contiguous)
+    every_other = np.empty(2 * n)
+    every_other[::2] = contiguous
+    layouts = [
+        ("contiguous", contiguous, 1.2),
+        ("strided (every other element)", every_other[::2], 1.5),
+        ("reversed", contiguous[::-1], 1.5),
+    ]
+    rows = []
+    out = np.empty(n, np.int16)
+    for name, array, target in layouts:
+        def ours(array=array):
+            p = session(size["waveform_seconds"])
+            ns = timed(lambda: p.add_arbitrary_signal(array))
+            del p  # freed outside the timed region
+            return ns
+
+        def bound(array=array):
+            return timed(lambda: np.copyto(out, array, casting="unsafe"))
+
+        m = interleave({"ours": ours, "bound": bound}, reps)
+        rows.append(row(f"add_arbitrary_signal, {name}, {n:,} samples", m["ours"], m["bound"],
+                        "np.copyto into a preallocated int16 array, same layout", target))
+    return rows
+
+
+def bench_save(size, reps, tmp):
+    p = session(size["waveform_seconds"])
+    p.add_arbitrary_signal(samples_for(size["waveform_seconds"]))
+    path = os.path.join(tmp, "save.drel")
+    p.save(path)
+    blob = os.urandom(os.path.getsize(path))
+    bound_path = os.path.join(tmp, "bound.drel")
+    write_file(bound_path, blob)
+    m = interleave({"ours": lambda: timed(lambda: p.save(path)),
+                    "bound": lambda: timed(lambda: write_file(bound_path, blob))}, reps)
+    return [row(f"save, {len(blob):,}-byte file", m["ours"], m["bound"],
+                "writing as many prebuilt bytes to a file", 2.0)]
+
+
+def bench_str(size, reps):
+    p = session(size["text_seconds"])
+    p.add_arbitrary_signal(samples_for(size["text_seconds"]))
+    blob = b"x" * len(str(p))
+
+    def ours():
+        return timed(lambda: str(p))
+
+    def bound():
+        return timed(lambda: blob.decode("ascii"))
+
+    m = interleave({"ours": ours, "bound": bound}, reps)
+    return [row(f"str(), {p.get_num_samples():,} samples, {len(blob):,} characters", m["ours"], m["bound"],
+                "bytes.decode('ascii') of prebuilt text of that size", 2.0)]
+
+
+def bench_calls(size, reps):
+    n = size["calls"]
+    floor_loop = call_loop(2)
+
+    def floor():
+        return floor_loop(math.copysign, 0.5, 1.0, n)
+
+    def setter(method, *args):
+        loop = call_loop(len(args))
+        p = pydrel.Protocol()
+        f = getattr(p, method)
+        return lambda: loop(f, *args, n)
+
+    def adder(method, *args):
+        loop = call_loop(len(args))
+
+        def run():
+            total = 0
+            for _ in range(n // BATCH):
+                p = pydrel.Protocol()
+                total += loop(getattr(p, method), *args, BATCH)
+                del p
+            return total
+
+        return run
+
+    calls = {
+        "set_stimulation_intensity(0.5)": (setter("set_stimulation_intensity", 0.5), 1.2),
+        "set_session_duration(60.0)": (setter("set_session_duration", 60.0), 1.2),
+        "enable_channel(Channel.B)": (setter("enable_channel", pydrel.Channel.B), 1.2),
+        "set_amplitude_source(Coil.A1, 0)": (setter("set_amplitude_source", pydrel.Coil.A1, 0), 1.2),
+        "set_modulation_source(Channel.A, 2, True)": (setter("set_modulation_source", pydrel.Channel.A, 2, True), 1.2),
+        "add_sine_signal(1.0, 10.0)": (adder("add_sine_signal", 1.0, 10.0), 2.0),
+        "add_constant_signal(0.5)": (adder("add_constant_signal", 0.5), 2.0),
+        "add_ramp_signal(1.0, 0.1, 0.2)": (adder("add_ramp_signal", 1.0, 0.1, 0.2), 2.0),
+        "add_mixed_signal(0, 1)": (adder("add_mixed_signal", 0, 1), 2.0),
+    }
+    runners = {name: run for name, (run, _) in calls.items()}
+    runners["floor"] = floor
+    construct_loop = call_loop(0)
+    runners["Protocol()"] = lambda: construct_loop(pydrel.Protocol, n)
+    m = interleave(runners, reps)
+    floor_ns = m["floor"] / n
+    rows = [row(name, m[name] / n, floor_ns, "math.copysign(0.5, 1.0), a fast-call builtin", target, unit="ns")
+            for name, (_, target) in calls.items()]
+    construct = row("Protocol()", m["Protocol()"] / n, None, "300 ns", None, unit="ns")
+    construct["pass"] = construct["time_ns"] < 300
+    rows.append(construct)
+    return rows
+
+
+def bench_informational(size, tmp):
+    """Shapes without a target: timed once each, for the record."""
+    rows = []
+    p = pydrel.Protocol()
+    loop = call_loop(2)
+    gc.disable()
+    try:
+        ns = loop(p.add_sine_signal, 1.0, 10.0, 1_000_000) / 1_000_000
+    finally:
+        gc.enable()
+    rows.append(row("add_sine_signal(1.0, 10.0), 1,000,000 into one protocol", ns, None, None, None, unit="ns",
+                    note="the table grows to 40 MB of new memory: mostly page faults"))
+    del p
+    p = session(size["waveform_seconds"])
+    p.add_arbitrary_signal(samples_for(size["waveform_seconds"]))
+    path = os.path.join(tmp, "whole.drel")
+
+    def whole():
+        p.save(path)
+        return len(str(p))
+
+    start = perf_ns()
+    chars = whole()
+    rows.append(row(f"save + str() of the longest session ({chars:,} characters)", perf_ns() - start, None, None,
+                    None, note="once, with new memory for the text"))
+    return rows
+
+
+MEMORY_CHILD = """
+import gc, json, os, sys, tempfile
+sys.path[:0] = {path!r}
+import hot_paths as h
+what, seconds = sys.argv[1], float(sys.argv[2])
+p = h.session(seconds)
+samples = h.samples_for(seconds)
+if what != "add_arbitrary_signal":
+    p.add_arbitrary_signal(samples)
+    del samples
+gc.collect()
+
+def status():
+    with open("/proc/self/status") as f:
+        return {{k: int(v.split()[0]) * 1024 for k, v in (line.split(":", 1) for line in f) if k in ("VmHWM", "VmRSS")}}
+
+with open("/proc/self/clear_refs", "w") as f:
+    f.write("5")  # resets the peak to the current size
+before = status()
+with tempfile.TemporaryDirectory() as tmp:
+    if what == "add_arbitrary_signal":
+        p.add_arbitrary_signal(samples)
+        result = 2 * p.get_num_samples()
+    elif what == "save":
+        p.save(os.path.join(tmp, "m.drel"))
+        result = os.path.getsize(os.path.join(tmp, "m.drel"))
+    else:
+        result = len(str(p))
+    after = status()
+print(json.dumps({{"growth": after["VmHWM"] - before["VmHWM"], "result": result}}))
+"""
+
+
+def bench_memory(size):
+    rows = []
+    plan = [
+        ("add_arbitrary_signal", size["waveform_seconds"], "2 bytes per stored sample", None),
+        ("save", size["waveform_seconds"], "the file's size", 0.1),
+        ("str", size["text_seconds"], "the text's size", 1.2),
+    ]
+    script = MEMORY_CHILD.format(path=[os.path.dirname(os.path.abspath(__file__))] + sys.path)
+    for what, seconds, needs, target in plan:
+        run = subprocess.run([sys.executable, "-c", script, what, repr(seconds)], capture_output=True, text=True,
+                             check=True)
+        m = json.loads(run.stdout)
+        rows.append(row(f"peak memory growth of {what}", m["growth"], m["result"], needs, target, unit="bytes"))
+    return rows
+
+
+def show(value, unit):
+    if value is None:
+        return ""
+    if unit == "ms":
+        return f"{value / 1e6:.2f} ms"
+    if unit == "ns":
+        return f"{value:.1f} ns"
+    return f"{value / 1e6:.1f} MB"
+
+
+def print_table(rows):
+    header = ("path", "time", "bound", "ratio", "target", "")
+    lines = [header]
+    for r in rows:
+        ratio = "" if r["ratio"] is None else f"{r['ratio']:.2f}x"
+        target = "" if r["target"] is None else f"<= {r['target']}x"
+        if r["path"] == "Protocol()":
+            target = "< 300 ns"
+        verdict = {True: "PASS", False: "MISS", None: ""}[r["pass"]]
+        lines.append((r["path"], show(r["time_ns"], r["unit"]), show(r["bound_ns"], r["unit"]), ratio, target,
+                      verdict))
+    widths = [max(len(line[i]) for line in lines) for i in range(len(header))]
+    for line in lines:
+        print("  ".join(cell.ljust(w) if i == 0 else cell.rjust(w) for i, (cell, w) in enumerate(zip(line, widths))))
+    print()
+    for r in rows:
+        if r["bound"] and r["unit"] != "ns" or r["note"]:
+            print(f"- {r['path']}: {r['bound'] or r['note']}")
+    print("- per-call rows: bound is math.copysign(0.5, 1.0); signals are added in batches of "
+          f"{BATCH} to new protocols")
 
 
 def main():
-    n = 9_000_000
-    rng = np.random.default_rng(1)
-    contiguous = rng.random(n)
-    strided = rng.random(2 * n)[::2]
-    reversed_view = contiguous[::-1]
-
-    def fresh():
-        p = pydrel.Protocol()
-        p.set_session_duration(1800.0)
-        return p
-
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--json", action="store_true", help="print JSON instead of the table")
+    parser.add_argument("--quick", action="store_true", help="small sizes, for a smoke run")
+    args = parser.parse_args()
+    size = QUICK if args.quick else FULL
+    reps = size["reps"]
     rows = []
-    for name, array in [("contiguous", contiguous), ("strided", strided), ("reversed", reversed_view)]:
-        p = fresh()
-        seconds = best_of(5, lambda: p.add_arbitrary_signal(array))
-        rows.append((f"add_arbitrary_signal, {name}", seconds, n / seconds / 1e6, "M samples/s"))
-
-    p = fresh()
-    p.add_arbitrary_signal(contiguous)
     with tempfile.TemporaryDirectory() as tmp:
-        path = os.path.join(tmp, "bench.drel")
-        seconds = best_of(5, lambda: p.save(path))
-        size = os.path.getsize(path)
-    rows.append(("save (encode + write)", seconds, size / seconds / 1e6, "MB/s"))
-
-    text_len = len(str(p))
-    seconds = best_of(3, lambda: str(p))
-    rows.append(("str() text form", seconds, text_len / seconds / 1e6, "M chars/s"))
-
-    for name, seconds, rate, unit in rows:
-        print(f"{name:38s} {seconds * 1e3:9.1f} ms  {rate:8.1f} {unit}")
+        rows += bench_waveform(size, reps)
+        rows += bench_save(size, reps, tmp)
+        rows += bench_str(size, reps)
+        rows += bench_calls(size, reps)
+        rows += bench_memory(size)
+        rows += bench_informational(size, tmp)
+    if args.quick:  # the targets are for the full sizes
+        for r in rows:
+            r["pass"] = None
+    if args.json:
+        json.dump({"python": sys.version.split()[0], "numpy": np.__version__, "reps": reps, "rows": rows},
+                  sys.stdout, indent=2)
+        print()
+    else:
+        print(f"Python {sys.version.split()[0]}, NumPy {np.__version__}, medians of {reps}")
+        print_table(rows)
+    return 0 if all(r["pass"] is not False for r in rows) else 1
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())
