@@ -325,11 +325,15 @@ def print_table(rows):
     for line in lines:
         print("  ".join(cell.ljust(w) if i == 0 else cell.rjust(w) for i, (cell, w) in enumerate(zip(line, widths))))
     print()
+    print("Bounds and notes:")
+    seen = set()
     for r in rows:
-        if r["bound"] and r["unit"] != "ns" or r["note"]:
-            print(f"- {r['path']}: {r['bound'] or r['note']}")
-    print("- per-call rows: bound is math.copysign(0.5, 1.0); signals are added in batches of "
-          f"{BATCH} to new protocols")
+        text = r["note"] or r["bound"]
+        if text and text not in seen and r["path"] != "Protocol()":
+            seen.add(text)
+            name = r["path"] if r["note"] else "setters and add_*_signal" if r["unit"] == "ns" else r["path"].split(", ")[0]
+            print(f"- {name}: {text}")
+    print(f"- add_*_signal: added in batches of {BATCH} to new protocols")
 
 
 def main():
