@@ -105,11 +105,18 @@ void reraise_for_argument(std::string_view name) {
     throw PythonError{};
 }
 
-std::uint8_t Args::member(std::size_t i, PyTypeObject* type) const {
-    // Members never change and nothing borrows one exclusively, so reading
-    // a member's value needs no borrow of it.
-    return convert(i, [&](PyObject* o) {
-        if (!PyObject_TypeCheck(o, type)) raise_cast_error(o, type_short_name(type));
+// Members never change and nothing borrows one exclusively, so reading a
+// member's value needs no borrow of it.
+std::uint8_t Args::coil(std::size_t i) const {
+    return convert(i, [](PyObject* o) {
+        if (!is_coil(o)) raise_cast_error(o, "Coil");
+        return as_member(o)->value;
+    });
+}
+
+std::uint8_t Args::channel(std::size_t i) const {
+    return convert(i, [](PyObject* o) {
+        if (!is_channel(o)) raise_cast_error(o, "Channel");
         return as_member(o)->value;
     });
 }

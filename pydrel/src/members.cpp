@@ -23,11 +23,17 @@ constexpr MemberClass COIL{"builtins.Coil", "Coil", {"A1", "A2", "B1", "B2"}, 4}
 constexpr MemberClass CHANNEL{"builtins.Channel", "Channel", {"A", "B"}, 2};
 
 template <const MemberClass& C>
-PyTypeObject* member_type();
+PyObject* member_repr(PyObject* self);
+
+template <const MemberClass& C>
+bool is_member(PyObject* o) noexcept {
+    // Each class has its own instantiation of member_repr.
+    return Py_TYPE(o)->tp_repr == member_repr<C>;
+}
 
 template <const MemberClass& C>
 MemberObject& member_receiver(PyObject* self) {
-    if (!PyObject_TypeCheck(self, member_type<C>())) raise_cast_error(self, C.name);
+    if (!is_member<C>(self)) raise_cast_error(self, C.name);
     return *as_member(self);
 }
 
@@ -67,7 +73,7 @@ Ref make_member_type() {
         {0, nullptr},
     };
     PyType_Spec type_spec = {C.qualified_name, static_cast<int>(sizeof(MemberObject)), 0,
-                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
+                             Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
     Ref type = Ref::checked(PyType_FromSpec(&type_spec));
     auto* tp = reinterpret_cast<PyTypeObject*>(type.get());
     for (std::size_t i = 0; i < C.member_count; ++i) {
@@ -80,16 +86,11 @@ Ref make_member_type() {
     return type;
 }
 
-template <const MemberClass& C>
-PyTypeObject* member_type() {
-    static PyObject* type = nullptr;  // made once, kept for the life of the process
-    if (type == nullptr) type = make_member_type<C>().release();
-    return reinterpret_cast<PyTypeObject*>(type);
-}
-
 }  // namespace
 
-PyTypeObject* coil_type() { return member_type<COIL>(); }
-PyTypeObject* channel_type() { return member_type<CHANNEL>(); }
+Ref make_coil_type() { return make_member_type<COIL>(); }
+Ref make_channel_type() { return make_member_type<CHANNEL>(); }
+bool is_coil(PyObject* o) noexcept { return is_member<COIL>(o); }
+bool is_channel(PyObject* o) noexcept { return is_member<CHANNEL>(o); }
 
 }  // namespace pydrel

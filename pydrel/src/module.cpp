@@ -1,10 +1,14 @@
-// Module initialisation: one module object per process, bound to the first
-// interpreter that imports it.
+// Module initialisation: one module object per interpreter lifetime. The
+// first interpreter to import the module owns it; when that interpreter is
+// finalised the module forgets it, so that an embedding program that starts
+// a new interpreter in the same process imports afresh.
 #include <atomic>
 #include <cstdint>
 
 #include "entry.hpp"
 #include "objects.hpp"
+#include "panic.hpp"
+#include "waveform.hpp"
 
 namespace pydrel {
 namespace {
@@ -12,8 +16,18 @@ namespace {
 constexpr int API_VERSION = 1013;
 constexpr std::int64_t NO_INTERPRETER = -1;
 
-std::atomic<std::int64_t> bound_interpreter{NO_INTERPRETER};
-std::atomic<PyObject*> module_object{nullptr};
+// The module and its classes, and PanicException once a check has failed:
+// strong references of the owning interpreter.
+struct Kept {
+    PyObject* module = nullptr;
+    PyObject* protocol_type = nullptr;
+    PyObject* channel_type = nullptr;
+    PyObject* coil_type = nullptr;
+    PyObject* panic_type = nullptr;
+};
+
+std::atomic<std::int64_t> owner{NO_INTERPRETER};
+Kept kept;
 
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
@@ -29,8 +43,21 @@ PyModuleDef module_def = {
     nullptr,
 };
 
+// Runs while the owning interpreter is finalised, before its objects are
+// gone: releases what the module kept and frees the module for the next
+// interpreter.
+void forget(void*) {
+    Py_CLEAR(kept.module);
+    Py_CLEAR(kept.protocol_type);
+    Py_CLEAR(kept.channel_type);
+    Py_CLEAR(kept.coil_type);
+    Py_CLEAR(kept.panic_type);
+    forget_numpy();
+    owner.store(NO_INTERPRETER);
+}
+
 // Adds `type` under `name` and lists the name in __all__.
-void add_class(PyObject* module, const char* name, PyTypeObject* type) {
+void add_class(PyObject* module, const char* name, PyObject* type) {
     Ref all;
     {
         PyObject* found = nullptr;
@@ -43,33 +70,51 @@ void add_class(PyObject* module, const char* name, PyTypeObject* type) {
     }
     Ref text = Ref::checked(PyUnicode_FromString(name));
     check_status(PyList_Append(all.get(), text.get()));
-    check_status(PyObject_SetAttrString(module, name, as_object(type)));
+    check_status(PyObject_SetAttrString(module, name, type));
 }
 
 Ref initialise() {
-    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    PyInterpreterState* interpreter = PyInterpreterState_Get();
+    const std::int64_t id = PyInterpreterState_GetID(interpreter);
     if (id == -1) throw PythonError{};
-    std::int64_t bound = NO_INTERPRETER;
-    if (!bound_interpreter.compare_exchange_strong(bound, id) && bound != id) {
+    std::int64_t current = NO_INTERPRETER;
+    if (!owner.compare_exchange_strong(current, id) && current != id) {
         raise(PyExc_ImportError,
               "pydrel does not support subinterpreters: it can be imported in one interpreter per process only");
     }
-    if (PyObject* cached = module_object.load()) return Ref::borrow(cached);
+    if (kept.module != nullptr) return Ref::borrow(kept.module);
 
+    // A failure below leaves nothing kept and the interpreter free to retry.
+    struct Release {
+        bool done = false;
+        ~Release() {
+            if (!done) owner.store(NO_INTERPRETER);
+        }
+    } release;
     Ref module = Ref::checked(PyModule_Create2(&module_def, API_VERSION));
-    add_class(module.get(), "Protocol", protocol_type());
-    add_class(module.get(), "Channel", channel_type());
-    add_class(module.get(), "Coil", coil_type());
+    Ref protocol = make_protocol_type();
+    Ref channel = make_channel_type();
+    Ref coil = make_coil_type();
+    add_class(module.get(), "Protocol", protocol.get());
+    add_class(module.get(), "Channel", channel.get());
+    add_class(module.get(), "Coil", coil.get());
+    check_status(PyUnstable_AtExit(interpreter, forget, nullptr));
 
-    PyObject* expected = nullptr;
-    if (module_object.compare_exchange_strong(expected, module.get())) {
-        Py_INCREF(module.get());  // the cache's own reference, kept for the life of the process
-        return module;
-    }
-    return Ref::borrow(expected);
+    release.done = true;
+    kept = {Ref::borrow(module.get()).release(), protocol.release(), channel.release(), coil.release(), nullptr};
+    return module;
 }
 
 }  // namespace
+
+Ref panic_exception_type() noexcept {
+    // A check that fails while the owning interpreter is finalised, after
+    // the module has forgotten it, gets a type that is not kept.
+    if (kept.module == nullptr) return make_panic_type();
+    if (kept.panic_type == nullptr) kept.panic_type = make_panic_type().release();
+    return Ref::borrow(kept.panic_type);
+}
+
 }  // namespace pydrel
 
 PyMODINIT_FUNC PyInit_pydrel() {

@@ -28,16 +28,19 @@ struct MemberObject {
 inline ProtocolObject* as_protocol(PyObject* o) noexcept { return reinterpret_cast<ProtocolObject*>(o); }
 inline MemberObject* as_member(PyObject* o) noexcept { return reinterpret_cast<MemberObject*>(o); }
 
-// The types, made on first use and kept for the life of the process.
-PyTypeObject* protocol_type();
-PyTypeObject* coil_type();
-PyTypeObject* channel_type();
+// The three classes, made by each import of the module into a new
+// interpreter. The module keeps them (see module.cpp).
+Ref make_protocol_type();
+Ref make_coil_type();
+Ref make_channel_type();
 
-// "Coil" for builtins.Coil: the name cast errors use for a target type.
-inline const char* type_short_name(PyTypeObject* type) noexcept {
-    const char* dot = std::strrchr(type->tp_name, '.');
-    return dot != nullptr ? dot + 1 : type->tp_name;
-}
+// Whether `o` is an instance of that class. The classes cannot be
+// subclassed, so their own release routine identifies them; these tests hold
+// without the module, for objects that outlive it while an interpreter is
+// finalised.
+bool is_protocol(PyObject* o) noexcept;
+bool is_coil(PyObject* o) noexcept;
+bool is_channel(PyObject* o) noexcept;
 
 // The receiver of a Protocol method or slot, after the type check.
 ProtocolObject& protocol_receiver(PyObject* self);

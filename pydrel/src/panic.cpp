@@ -16,17 +16,6 @@ constexpr const char* PANIC_DOC =
     "Like SystemExit, this exception is derived from BaseException so that it will\n"
     "typically propagate all the way through the stack and cause the Python interpreter to exit.\n";
 
-// Created on the first failed check and kept for the life of the process.
-PyObject* panic_type = nullptr;
-
-PyObject* panic_exception_type() {
-    if (panic_type == nullptr) {
-        panic_type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", PANIC_DOC,
-                                               PyExc_BaseException, nullptr);
-    }
-    return panic_type;
-}
-
 const char* thread_name() noexcept { return ::gettid() == ::getpid() ? "main" : "<unnamed>"; }
 
 }  // namespace
@@ -34,11 +23,16 @@ const char* thread_name() noexcept { return ::gettid() == ::getpid() ? "main" : 
 void raise_panic(const Panic& panic) noexcept {
     std::fprintf(stderr, "thread '%s' panicked at %s:%u: %s\n", thread_name(), panic.where().file_name(),
                  static_cast<unsigned>(panic.where().line()), panic.message().c_str());
-    PyObject* type = panic_exception_type();
-    if (type == nullptr) return;  // creating the type failed and set that error
+    Ref type = panic_exception_type();
+    if (!type) return;  // creating the type failed and set that error
     Ref message = Ref::steal(
         PyUnicode_FromStringAndSize(panic.message().data(), static_cast<Py_ssize_t>(panic.message().size())));
-    if (message) PyErr_SetObject(type, message.get());
+    if (message) PyErr_SetObject(type.get(), message.get());
+}
+
+Ref make_panic_type() noexcept {
+    return Ref::steal(
+        PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", PANIC_DOC, PyExc_BaseException, nullptr));
 }
 
 }  // namespace pydrel

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "ref.hpp"
+
 namespace pydrel {
 
 class Panic {
@@ -35,5 +37,12 @@ inline void check(bool condition, std::string_view message,
 
 // Writes the one-line report to stderr and sets a PanicException carrying the message.
 void raise_panic(const Panic& panic) noexcept;
+
+// A new PanicException type; empty with the error set when that fails.
+Ref make_panic_type() noexcept;
+
+// The PanicException type: made on the first failed check and kept with the
+// module (module.cpp). Empty with the error set when making it failed.
+Ref panic_exception_type() noexcept;
 
 }  // namespace pydrel

@@ -60,6 +60,8 @@ PyCFunction as_cfunction(F* f) {
 
 constexpr int FAST = METH_FASTCALL | METH_KEYWORDS;
 
+}  // namespace
+
 Ref make_protocol_type() {
     static PyMethodDef methods[] = {
         {"set_stimulation_intensity", as_cfunction(set_stimulation_intensity), FAST,
@@ -97,16 +99,10 @@ Ref make_protocol_type() {
     return Ref::checked(PyType_FromSpec(&type_spec));
 }
 
-}  // namespace
-
-PyTypeObject* protocol_type() {
-    static PyObject* type = nullptr;  // made once, kept for the life of the process
-    if (type == nullptr) type = make_protocol_type().release();
-    return reinterpret_cast<PyTypeObject*>(type);
-}
+bool is_protocol(PyObject* o) noexcept { return Py_TYPE(o)->tp_dealloc == protocol_dealloc; }
 
 ProtocolObject& protocol_receiver(PyObject* self) {
-    if (!PyObject_TypeCheck(self, protocol_type())) raise_cast_error(self, "Protocol");
+    if (!is_protocol(self)) raise_cast_error(self, "Protocol");
     return *as_protocol(self);
 }
 

@@ -45,7 +45,7 @@ PyObject* set_session_duration(PyObject* self, PyObject* const* args, Py_ssize_t
 
 PyObject* enable_channel(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_exclusive<ENABLE_CHANNEL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
-        const bool channel_b = a.member(0, channel_type()) == 1;
+        const bool channel_b = a.channel(0) == 1;
         (channel_b ? s.channel_b_settings : s.channel_a_settings).enabled = true;
         return none();
     });

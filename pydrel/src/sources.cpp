@@ -27,7 +27,7 @@ SignalSourceSelection& amplitude_source(protocols::Settings& s, std::uint8_t coi
 
 PyObject* set_amplitude_source(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_exclusive<SET_AMPLITUDE_SOURCE>(self, args, nargs, kwnames, [](auto& s, Args& a) {
-        const std::uint8_t coil = a.member(0, coil_type());
+        const std::uint8_t coil = a.coil(0);
         amplitude_source(s, coil) = selection(a);
         return none();
     });
@@ -35,7 +35,7 @@ PyObject* set_amplitude_source(PyObject* self, PyObject* const* args, Py_ssize_t
 
 PyObject* set_modulation_source(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_exclusive<SET_MODULATION_SOURCE>(self, args, nargs, kwnames, [](auto& s, Args& a) {
-        const std::uint8_t channel = a.member(0, channel_type());
+        const std::uint8_t channel = a.channel(0);
         (channel == 1 ? s.channel_b_settings : s.channel_a_settings).modulation_source = selection(a);
         return none();
     });

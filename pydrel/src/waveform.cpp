@@ -19,10 +19,21 @@
 namespace pydrel {
 namespace {
 
+// Whether NumPy's C interface was imported and passed its checks. NumPy's
+// importer sets PyArray_API before it checks the ABI and features, so a
+// failed import leaves it set: it cannot tell success.
+bool numpy_imported = false;
+
 // NumPy's import_array macros print the import error and replace it with a
 // generic one; calling the importer directly passes the real ImportError on.
+// After a failure every call tries again, and fails again.
 void import_numpy() {
-    if (PyArray_API == nullptr && _import_array() < 0) throw PythonError{};
+    if (numpy_imported) return;
+    if (_import_array() < 0) {
+        PyArray_API = nullptr;
+        throw PythonError{};
+    }
+    numpy_imported = true;
 }
 
 // Samples are checked and converted a block at a time, so that a block that
@@ -73,6 +84,11 @@ void append_levels(const double* first, std::size_t n, std::vector<std::int16_t>
 }
 
 }  // namespace
+
+void forget_numpy() noexcept {
+    numpy_imported = false;
+    PyArray_API = nullptr;
+}
 
 Waveform Waveform::accept(PyObject* samples) {
     import_numpy();

@@ -29,4 +29,7 @@ private:
     Py_ssize_t stride_;
 };
 
+// Forgets NumPy's C interface, for a new interpreter to import it afresh.
+void forget_numpy() noexcept;
+
 }  // namespace pydrel
