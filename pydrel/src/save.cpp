@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <span>
+#include <utility>
 
 #include "method.hpp"
 #include "methods.hpp"
@@ -26,14 +27,32 @@ constexpr std::string_view SUFFIX = ".drel";
     panic("called `Result::unwrap()` on an `Err` value: " + rendered_error, where);
 }
 
-// An open file descriptor, closed on every way out; a failing close is ignored.
+// A system call interrupted by a signal is repeated, as the interpreter's own
+// os.write does it: first the Python handlers of pending signals run, and one
+// that raises (KeyboardInterrupt from Ctrl-C) ends the save with its exception.
+void after_interruption() {
+    check_status(PyErr_CheckSignals());
+}
+
+// An open file descriptor. close() reports the failures of a network or
+// quota-limited file system that the writes did not, so the normal way out
+// checks it; on the other ways out the first failure is already reported.
 class File {
 public:
     explicit File(int fd) noexcept : fd_(fd) {}
     File(const File&) = delete;
     File& operator=(const File&) = delete;
-    ~File() { ::close(fd_); }
+    ~File() {
+        if (fd_ >= 0) ::close(fd_);
+    }
     int fd() const noexcept { return fd_; }
+
+    void close() {
+        // On Linux the descriptor is released even when close() fails, so it
+        // is never repeated, and EINTR is no failure.
+        const int status = ::close(std::exchange(fd_, -1));
+        if (status < 0 && errno != EINTR) fail_unwrap(render_os_error(errno));
+    }
 
 private:
     int fd_;
@@ -48,6 +67,7 @@ File create_or_truncate(std::string_view path) {
         const int fd = ::open(path.data(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (fd >= 0) return File(fd);
         if (errno != EINTR) fail_unwrap(render_os_error(errno));
+        after_interruption();
     }
 }
 
@@ -63,6 +83,8 @@ void write_all(const File& file, std::span<const std::uint8_t> bytes) {
             fail_unwrap(render_simple_error("WriteZero", "failed to write whole buffer"));
         } else if (errno != EINTR) {
             fail_unwrap(render_os_error(errno));
+        } else {
+            after_interruption();
         }
     }
 }
@@ -93,9 +115,10 @@ PyObject* save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
         // Allocated before the file is touched: running out of memory here
         // leaves no trace on disk, and the encoding itself allocates nothing.
         const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(STREAM_BUFFER);
-        const File file = create_or_truncate(path);
+        File file = create_or_truncate(path);
         FileSink sink(file);
         protocols::encode(s, {buffer.get(), STREAM_BUFFER}, sink);
+        file.close();
         return none();
     });
 }
