@@ -88,6 +88,21 @@ Ref make_member_type() {
 
 }  // namespace
 
+void drop_members(PyObject* type) noexcept {
+    // Whatever fails here leaves the class alive, which is all it costs.
+    Ref dict = Ref::steal(PyType_GetDict(reinterpret_cast<PyTypeObject*>(type)));
+    Ref names = Ref::steal(dict ? PyList_New(0) : nullptr);
+    PyObject *name, *value;
+    Py_ssize_t pos = 0;
+    while (names && PyDict_Next(dict.get(), &pos, &name, &value)) {
+        if (as_object(Py_TYPE(value)) == type && PyList_Append(names.get(), name) < 0) names = Ref();
+    }
+    for (Py_ssize_t i = 0; names && i < PyList_GET_SIZE(names.get()); ++i) {
+        if (PyObject_DelAttr(type, PyList_GET_ITEM(names.get(), i)) < 0) break;
+    }
+    if (PyErr_Occurred()) PyErr_Clear();
+}
+
 Ref make_coil_type() { return make_member_type<COIL>(); }
 Ref make_channel_type() { return make_member_type<CHANNEL>(); }
 bool is_coil(PyObject* o) noexcept { return is_member<COIL>(o); }

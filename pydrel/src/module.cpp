@@ -48,6 +48,8 @@ PyModuleDef module_def = {
 // interpreter.
 void forget(void*) {
     Py_CLEAR(kept.module);
+    if (kept.channel_type != nullptr) drop_members(kept.channel_type);
+    if (kept.coil_type != nullptr) drop_members(kept.coil_type);
     Py_CLEAR(kept.protocol_type);
     Py_CLEAR(kept.channel_type);
     Py_CLEAR(kept.coil_type);

@@ -34,6 +34,11 @@ Ref make_protocol_type();
 Ref make_coil_type();
 Ref make_channel_type();
 
+// Members are class attributes of their own class: a cycle that the garbage
+// collector does not see, as members take no part in it. Deleting them from
+// the class lets it go when the module is forgotten.
+void drop_members(PyObject* type) noexcept;
+
 // Whether `o` is an instance of that class. The classes cannot be
 // subclassed, so their own release routine identifies them; these tests hold
 // without the module, for objects that outlive it while an interpreter is
