@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "convert.hpp"
-#include "entry.hpp"
+#include "bind/convert.hpp"
+#include "bind/entry.hpp"
 #include "objects.hpp"
 
 namespace pydrel {
@@ -107,5 +107,21 @@ Ref make_coil_type() { return make_member_type<COIL>(); }
 Ref make_channel_type() { return make_member_type<CHANNEL>(); }
 bool is_coil(PyObject* o) noexcept { return is_member<COIL>(o); }
 bool is_channel(PyObject* o) noexcept { return is_member<CHANNEL>(o); }
+
+// Members never change and nothing borrows one exclusively, so reading a
+// member's value needs no borrow of it.
+std::uint8_t coil_argument(const Args& args, std::size_t i) {
+    return args.convert(i, [](PyObject* o) {
+        if (!is_coil(o)) raise_cast_error(o, COIL.name);
+        return as_member(o)->value;
+    });
+}
+
+std::uint8_t channel_argument(const Args& args, std::size_t i) {
+    return args.convert(i, [](PyObject* o) {
+        if (!is_channel(o)) raise_cast_error(o, CHANNEL.name);
+        return as_member(o)->value;
+    });
+}
 
 }  // namespace pydrel

@@ -5,9 +5,19 @@
 
 #include <cstdint>
 
+#include "bind/call.hpp"
+#include "objects.hpp"
 #include "protocols/settings.hpp"
 
 namespace pydrel {
+
+// A Protocol method that may change the protocol: `body(settings, args)`
+// runs under the protocol's exclusive borrow (see bind/call.hpp).
+template <const auto& PARAMS, class Body>
+PyObject* protocol_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Body&& body) {
+    return call_exclusive<ProtocolObject, PARAMS>(self, args, nargs, kwnames,
+                                                  [&](ProtocolObject& p, Args& a) { return body(p.settings, a); });
+}
 
 // Session parameters.
 PyObject* set_stimulation_intensity(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);

@@ -5,9 +5,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include "entry.hpp"
+#include "bind/entry.hpp"
+#include "bind/panic.hpp"
 #include "objects.hpp"
-#include "panic.hpp"
 #include "waveform.hpp"
 
 namespace pydrel {
@@ -16,14 +16,12 @@ namespace {
 constexpr int API_VERSION = 1013;
 constexpr std::int64_t NO_INTERPRETER = -1;
 
-// The module and its classes, and PanicException once a check has failed:
-// strong references of the owning interpreter.
+// The module and its classes: strong references of the owning interpreter.
 struct Kept {
     PyObject* module = nullptr;
     PyObject* protocol_type = nullptr;
     PyObject* channel_type = nullptr;
     PyObject* coil_type = nullptr;
-    PyObject* panic_type = nullptr;
 };
 
 std::atomic<std::int64_t> owner{NO_INTERPRETER};
@@ -53,7 +51,7 @@ void forget(void*) {
     Py_CLEAR(kept.protocol_type);
     Py_CLEAR(kept.channel_type);
     Py_CLEAR(kept.coil_type);
-    Py_CLEAR(kept.panic_type);
+    release_panic_type();
     forget_numpy();
     owner.store(NO_INTERPRETER);
 }
@@ -103,20 +101,12 @@ Ref initialise() {
     check_status(PyUnstable_AtExit(interpreter, forget, nullptr));
 
     release.done = true;
-    kept = {Ref::borrow(module.get()).release(), protocol.release(), channel.release(), coil.release(), nullptr};
+    kept = {Ref::borrow(module.get()).release(), protocol.release(), channel.release(), coil.release()};
+    keep_panic_type();
     return module;
 }
 
 }  // namespace
-
-Ref panic_exception_type() noexcept {
-    // A check that fails while the owning interpreter is finalised, after
-    // the module has forgotten it, gets a type that is not kept.
-    if (kept.module == nullptr) return make_panic_type();
-    if (kept.panic_type == nullptr) kept.panic_type = make_panic_type().release();
-    return Ref::borrow(kept.panic_type);
-}
-
 }  // namespace pydrel
 
 PyMODINIT_FUNC PyInit_pydrel() {

@@ -4,11 +4,11 @@
 #include <Python.h>
 
 #include <cstdint>
-#include <cstring>
 
-#include "borrow.hpp"
+#include "bind/borrow.hpp"
+#include "bind/convert.hpp"
+#include "bind/ref.hpp"
 #include "protocols/settings.hpp"
-#include "ref.hpp"
 
 namespace pydrel {
 
@@ -16,6 +16,9 @@ struct ProtocolObject {
     PyObject_HEAD
     BorrowFlag borrow;
     protocols::Settings settings;
+
+    // The receiver of a Protocol method or slot, after the type check.
+    static ProtocolObject& from(PyObject* self);
 };
 
 // A member of Coil or Channel.
@@ -47,7 +50,8 @@ bool is_protocol(PyObject* o) noexcept;
 bool is_coil(PyObject* o) noexcept;
 bool is_channel(PyObject* o) noexcept;
 
-// The receiver of a Protocol method or slot, after the type check.
-ProtocolObject& protocol_receiver(PyObject* self);
+// The member value of argument i, a Coil or a Channel instance.
+std::uint8_t coil_argument(const Args& args, std::size_t i);
+std::uint8_t channel_argument(const Args& args, std::size_t i);
 
 }  // namespace pydrel

@@ -1,8 +1,7 @@
 // The Protocol class: construction, release, str() and the method table.
 #include <memory>
 
-#include "entry.hpp"
-#include "method.hpp"
+#include "bind/entry.hpp"
 #include "methods.hpp"
 #include "objects.hpp"
 #include "protocols/text_form.hpp"
@@ -38,7 +37,7 @@ void protocol_dealloc(PyObject* self) {
 
 PyObject* protocol_str(PyObject* self) {
     return entry([&] {
-        ProtocolObject& p = protocol_receiver(self);
+        ProtocolObject& p = ProtocolObject::from(self);
         SharedBorrow borrow(p.borrow);
         // Sized exactly first, then written straight into the str's own
         // buffer; a coil name outside ASCII takes the slower road through UTF-8.
@@ -101,7 +100,7 @@ Ref make_protocol_type() {
 
 bool is_protocol(PyObject* o) noexcept { return Py_TYPE(o)->tp_dealloc == protocol_dealloc; }
 
-ProtocolObject& protocol_receiver(PyObject* self) {
+ProtocolObject& ProtocolObject::from(PyObject* self) {
     if (!is_protocol(self)) raise_cast_error(self, "Protocol");
     return *as_protocol(self);
 }

@@ -10,10 +10,9 @@
 #include <span>
 #include <utility>
 
-#include "method.hpp"
 #include "methods.hpp"
 #include "os_error.hpp"
-#include "panic.hpp"
+#include "bind/panic.hpp"
 #include "protocols/encode.hpp"
 
 namespace pydrel {
@@ -107,7 +106,7 @@ static_assert(STREAM_BUFFER >= protocols::MIN_ENCODE_BUFFER);
 }  // namespace
 
 PyObject* save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_exclusive<SAVE>(self, args, nargs, kwnames, [](auto& s, Args& a) {
+    return protocol_method<SAVE>(self, args, nargs, kwnames, [](auto& s, Args& a) {
         const std::string_view path = a.text(0);
         check(path.ends_with(SUFFIX), "assertion failed: filepath.ends_with(\".drel\")");
         // A file always holds at least one signal; the filled-in entry stays.

@@ -1,9 +1,8 @@
 // Session parameters: duration, intensity, channels, sample count and rate.
 #include <cmath>
 
-#include "method.hpp"
 #include "methods.hpp"
-#include "panic.hpp"
+#include "bind/panic.hpp"
 #include "protocols/config.hpp"
 #include "protocols/numeric.hpp"
 
@@ -24,7 +23,7 @@ std::uint64_t num_samples(const protocols::Settings& settings) {
 }
 
 PyObject* set_stimulation_intensity(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_exclusive<SET_STIMULATION_INTENSITY>(self, args, nargs, kwnames, [](auto& s, Args& a) {
+    return protocol_method<SET_STIMULATION_INTENSITY>(self, args, nargs, kwnames, [](auto& s, Args& a) {
         const double intensity = a.f64(0);
         check(intensity >= 0.0 && intensity <= 1.0, "assertion failed: intensity >= 0.0 && intensity <= 1.0");
         s.intensity = intensity;
@@ -33,7 +32,7 @@ PyObject* set_stimulation_intensity(PyObject* self, PyObject* const* args, Py_ss
 }
 
 PyObject* set_session_duration(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_exclusive<SET_SESSION_DURATION>(self, args, nargs, kwnames, [](auto& s, Args& a) {
+    return protocol_method<SET_SESSION_DURATION>(self, args, nargs, kwnames, [](auto& s, Args& a) {
         const double duration = a.f64(0);
         check(duration <= config::MAX_SESSION_DURATION,
               "assertion failed: duration <= config::MAX_SESSION_DURATION");
@@ -44,8 +43,8 @@ PyObject* set_session_duration(PyObject* self, PyObject* const* args, Py_ssize_t
 }
 
 PyObject* enable_channel(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_exclusive<ENABLE_CHANNEL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
-        const bool channel_b = a.channel(0) == 1;
+    return protocol_method<ENABLE_CHANNEL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
+        const bool channel_b = channel_argument(a, 0) == 1;
         (channel_b ? s.channel_b_settings : s.channel_a_settings).enabled = true;
         return none();
     });
@@ -53,7 +52,7 @@ PyObject* enable_channel(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 
 PyObject* get_num_samples(PyObject* self, PyObject*) {
     return entry([&] {
-        ProtocolObject& p = protocol_receiver(self);
+        ProtocolObject& p = ProtocolObject::from(self);
         ExclusiveBorrow borrow(p.borrow);  // exclusive like the methods that change the session
         return Ref::checked(PyLong_FromUnsignedLongLong(num_samples(p.settings)));
     });
@@ -61,7 +60,7 @@ PyObject* get_num_samples(PyObject* self, PyObject*) {
 
 PyObject* get_sampling_rate(PyObject* self, PyObject*) {
     return entry([&] {
-        ProtocolObject& p = protocol_receiver(self);
+        ProtocolObject& p = ProtocolObject::from(self);
         SharedBorrow borrow(p.borrow);
         return Ref::checked(PyFloat_FromDouble(config::SAMPLING_RATE));
     });

@@ -1,7 +1,6 @@
 // Signal methods: each appends one entry to the signal table and returns its index.
-#include "method.hpp"
 #include "methods.hpp"
-#include "panic.hpp"
+#include "bind/panic.hpp"
 #include "waveform.hpp"
 
 namespace pydrel {
@@ -27,13 +26,13 @@ Ref append(protocols::Settings& s, Signal signal) {
 }  // namespace
 
 PyObject* add_constant_signal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_exclusive<ADD_CONSTANT_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
+    return protocol_method<ADD_CONSTANT_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
         return append(s, Signal{protocols::ConstantSignalParams{a.f64(0)}});
     });
 }
 
 PyObject* add_sine_signal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_exclusive<ADD_SINE_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
+    return protocol_method<ADD_SINE_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
         const double amplitude = a.f64(0);
         const double frequency = a.f64(1);
         const double phase = a.f64_or(2, 0.0);
@@ -43,7 +42,7 @@ PyObject* add_sine_signal(PyObject* self, PyObject* const* args, Py_ssize_t narg
 }
 
 PyObject* add_ramp_signal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_exclusive<ADD_RAMP_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
+    return protocol_method<ADD_RAMP_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
         const double peak = a.f64(0);
         const double up = a.f64(1);
         const double down = a.f64(2);
@@ -52,7 +51,7 @@ PyObject* add_ramp_signal(PyObject* self, PyObject* const* args, Py_ssize_t narg
 }
 
 PyObject* add_mixed_signal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_exclusive<ADD_MIXED_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
+    return protocol_method<ADD_MIXED_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
         const std::uint64_t a_idx = a.u64(0);
         const std::uint64_t b_idx = a.u64(1);
         return append(s, Signal{protocols::MixedSignalParams{a_idx, b_idx}});
@@ -60,7 +59,7 @@ PyObject* add_mixed_signal(PyObject* self, PyObject* const* args, Py_ssize_t nar
 }
 
 PyObject* add_arbitrary_signal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_exclusive<ADD_ARBITRARY_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
+    return protocol_method<ADD_ARBITRARY_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
         const Waveform waveform = a.convert(0, Waveform::accept);
         // The count check runs before any sample is looked at.
         const std::uint64_t expected = num_samples(s);

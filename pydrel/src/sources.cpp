@@ -1,5 +1,4 @@
 // Source selection: where each coil's amplitude and each channel's modulation come from.
-#include "method.hpp"
 #include "methods.hpp"
 
 namespace pydrel {
@@ -26,16 +25,16 @@ SignalSourceSelection& amplitude_source(protocols::Settings& s, std::uint8_t coi
 }  // namespace
 
 PyObject* set_amplitude_source(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_exclusive<SET_AMPLITUDE_SOURCE>(self, args, nargs, kwnames, [](auto& s, Args& a) {
-        const std::uint8_t coil = a.coil(0);
+    return protocol_method<SET_AMPLITUDE_SOURCE>(self, args, nargs, kwnames, [](auto& s, Args& a) {
+        const std::uint8_t coil = coil_argument(a, 0);
         amplitude_source(s, coil) = selection(a);
         return none();
     });
 }
 
 PyObject* set_modulation_source(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_exclusive<SET_MODULATION_SOURCE>(self, args, nargs, kwnames, [](auto& s, Args& a) {
-        const std::uint8_t channel = a.channel(0);
+    return protocol_method<SET_MODULATION_SOURCE>(self, args, nargs, kwnames, [](auto& s, Args& a) {
+        const std::uint8_t channel = channel_argument(a, 0);
         (channel == 1 ? s.channel_b_settings : s.channel_a_settings).modulation_source = selection(a);
         return none();
     });

@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "convert.hpp"
-#include "panic.hpp"
+#include "bind/convert.hpp"
+#include "bind/panic.hpp"
 #include "protocols/config.hpp"
-#include "ref.hpp"
+#include "bind/ref.hpp"
 
 namespace pydrel {
 namespace {

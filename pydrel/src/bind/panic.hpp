@@ -38,11 +38,12 @@ inline void check(bool condition, std::string_view message,
 // Writes the one-line report to stderr and sets a PanicException carrying the message.
 void raise_panic(const Panic& panic) noexcept;
 
-// A new PanicException type; empty with the error set when that fails.
-Ref make_panic_type() noexcept;
-
-// The PanicException type: made on the first failed check and kept with the
-// module (module.cpp). Empty with the error set when making it failed.
-Ref panic_exception_type() noexcept;
+// The PanicException type is made on the first failed check. While the
+// module lives (from keep_panic_type() at its import) the type is kept, so
+// that every failure raises the same one; release_panic_type() drops it when
+// the module is forgotten, and a check that fails after that gets a type of
+// its own.
+void keep_panic_type() noexcept;
+void release_panic_type() noexcept;
 
 }  // namespace pydrel

@@ -40,9 +40,6 @@ public:
     std::uint64_t u64(std::size_t i) const { return convert(i, to_u64); }
     bool boolean_or(std::size_t i, bool fallback) const { return given(i) ? convert(i, to_bool) : fallback; }
     std::string_view text(std::size_t i) const { return convert(i, to_utf8); }
-    // The member value of a Coil or of a Channel instance.
-    std::uint8_t coil(std::size_t i) const;
-    std::uint8_t channel(std::size_t i) const;
 
     // Runs `f(object)` with the conversion-error rules for parameter i.
     template <class F>

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <string>
 
-#include "objects.hpp"
 
 namespace pydrel {
 namespace {
@@ -105,21 +104,7 @@ void reraise_for_argument(std::string_view name) {
     throw PythonError{};
 }
 
-// Members never change and nothing borrows one exclusively, so reading a
-// member's value needs no borrow of it.
-std::uint8_t Args::coil(std::size_t i) const {
-    return convert(i, [](PyObject* o) {
-        if (!is_coil(o)) raise_cast_error(o, "Coil");
-        return as_member(o)->value;
-    });
-}
 
-std::uint8_t Args::channel(std::size_t i) const {
-    return convert(i, [](PyObject* o) {
-        if (!is_channel(o)) raise_cast_error(o, "Channel");
-        return as_member(o)->value;
-    });
-}
 
 }  // namespace pydrel
 

@@ -16,6 +16,21 @@ constexpr const char* PANIC_DOC =
     "Like SystemExit, this exception is derived from BaseException so that it will\n"
     "typically propagate all the way through the stack and cause the Python interpreter to exit.\n";
 
+bool keeping = false;
+PyObject* kept = nullptr;
+
+Ref make_panic_type() noexcept {
+    return Ref::steal(
+        PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", PANIC_DOC, PyExc_BaseException, nullptr));
+}
+
+// Empty, with the error set, when making the type failed.
+Ref panic_exception_type() noexcept {
+    if (!keeping) return make_panic_type();
+    if (kept == nullptr) kept = make_panic_type().release();
+    return Ref::borrow(kept);
+}
+
 const char* thread_name() noexcept { return ::gettid() == ::getpid() ? "main" : "<unnamed>"; }
 
 }  // namespace
@@ -30,9 +45,11 @@ void raise_panic(const Panic& panic) noexcept {
     if (message) PyErr_SetObject(type.get(), message.get());
 }
 
-Ref make_panic_type() noexcept {
-    return Ref::steal(
-        PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", PANIC_DOC, PyExc_BaseException, nullptr));
+void keep_panic_type() noexcept { keeping = true; }
+
+void release_panic_type() noexcept {
+    keeping = false;
+    Py_CLEAR(kept);
 }
 
 }  // namespace pydrel
