@@ -7,8 +7,8 @@
 //         return std::tuple{field("capacitance", &LCSetting::capacitance), ...};
 //     }
 //
-// The file encoder and the text form both walk that one list, so the order of
-// the fields on disk and on screen cannot drift apart.
+// The file encoder, the decoder and the text form all walk that one list, so
+// the order of the fields on disk and on screen cannot drift apart.
 #pragma once
 
 #include <string_view>
@@ -35,10 +35,13 @@ concept DeclaredRecord = requires {
     T::fields();
 };
 
-// Calls f(name, value) for every field of `record`, in declaration order.
-template <DeclaredRecord R, class F>
-constexpr void for_each_field(const R& record, F&& f) {
-    std::apply([&](const auto&... fs) { (f(fs.name, record.*(fs.member)), ...); }, R::fields());
+// Calls f(name, value) for every field of `record`, in declaration order;
+// the values are as const as the record.
+template <class R, class F>
+    requires DeclaredRecord<std::remove_cvref_t<R>>
+constexpr void for_each_field(R&& record, F&& f) {
+    std::apply([&](const auto&... fs) { (f(fs.name, record.*(fs.member)), ...); },
+               std::remove_cvref_t<R>::fields());
 }
 
 }  // namespace protocols

@@ -1,4 +1,4 @@
-// A value or a DRELError, for the library's recoverable failures.
+// A value or an error, for the library's recoverable failures.
 #pragma once
 
 #include <utility>
@@ -8,11 +8,11 @@
 
 namespace protocols {
 
-template <class T>
+template <class T, class E = DRELError>
 class Result {
 public:
-    Result(T value) : v_(std::move(value)) {}
-    Result(DRELError error) : v_(error) {}
+    Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
+    Result(E error) : v_(std::in_place_index<1>, std::move(error)) {}
 
     bool has_value() const noexcept { return v_.index() == 0; }
     explicit operator bool() const noexcept { return has_value(); }
@@ -20,10 +20,10 @@ public:
     T& value() & { return std::get<0>(v_); }
     const T& value() const& { return std::get<0>(v_); }
     T&& value() && { return std::get<0>(std::move(v_)); }
-    DRELError error() const { return std::get<1>(v_); }
+    const E& error() const& { return std::get<1>(v_); }
 
 private:
-    std::variant<T, DRELError> v_;
+    std::variant<T, E> v_;
 };
 
 }  // namespace protocols

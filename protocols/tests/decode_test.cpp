@@ -1,0 +1,196 @@
+#include "protocols/decode.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdlib>
+#include <ostream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "protocols/encode.hpp"
+
+namespace protocols {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Settings default_settings() {
+    ::unsetenv(TARGET_MACHINE_VARIABLE);
+    return Settings::factory_default();
+}
+
+// A protocol with every kind of signal, sources of both kinds and odd values.
+Settings every_kind() {
+    Settings s = default_settings();
+    std::vector<std::int16_t> levels;
+    std::mt19937 random(7);
+    for (int i = 0; i < 3000; ++i) levels.push_back(static_cast<std::int16_t>(random()));
+    s.signals = {Signal{ConstantSignalParams{-0.0}},
+                 Signal{SineSignalParams{1.0, std::bit_cast<double>(0x7ff8000000000123ull), -1e300, 5e-324}},
+                 Signal{RampSignalParams{0.5, 1e-3, 2.0}},
+                 Signal{MixedSignalParams{0, UINT64_MAX}},
+                 Signal{ArbitrarySignalParams{levels}},
+                 Signal{ArbitrarySignalParams{}}};
+    s.running_on_target_machine = true;
+    s.intensity = 0.75;
+    s.channel_b_settings.enabled = true;
+    s.channel_a_settings.amplitude2_source = SignalSourceSelection::internal_signal(4);
+    s.channel_b_settings.modulation_source = SignalSourceSelection::external_input(300);
+    s.monitor_trace_visible[5] = true;
+    s.monitor_subsampling_factor = 1ull << 63;
+    s.machine_config.coils[0].name = "Spule \xc3\xa9";
+    return s;
+}
+
+TEST(Decode, EncodedProtocolsComeBackAsTheyWere) {
+    for (const Settings& s : {default_settings(), every_kind()}) {
+        const Bytes file = encode(s);
+        auto decoded = decode(file);
+        ASSERT_TRUE(decoded) << decoded.error().message;
+        EXPECT_EQ(encode(decoded.value()), file);  // bit for bit, NaN payloads and -0.0 included
+    }
+    const Settings s = default_settings();
+    EXPECT_EQ(decode(encode(s)).value(), s);
+    const Settings k = every_kind();
+    const Settings d = decode(encode(k)).value();
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(std::get<SineSignalParams>(d.signals[1].payload).frequency),
+              0x7ff8000000000123ull);
+    EXPECT_TRUE(std::signbit(std::get<ConstantSignalParams>(d.signals[0].payload).value));
+    EXPECT_EQ(d.signals[4], k.signals[4]);
+    EXPECT_EQ(d.channel_b_settings, k.channel_b_settings);
+}
+
+// The default file: 201 bytes, channel B from byte 172, the last byte the
+// monitor's subsampling factor.
+Bytes factory() { return encode(default_settings()); }
+
+Bytes with(Bytes b, std::size_t at, std::size_t remove, const Bytes& insert) {
+    b.erase(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + remove));
+    b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), insert.begin(), insert.end());
+    return b;
+}
+
+Bytes waveform_file() {
+    Settings s = default_settings();
+    s.signals = {Signal{ArbitrarySignalParams{{5, 6}}}};
+    return encode(s);  // the levels stand at bytes 153 and 154
+}
+
+struct Refused {
+    const char* what;
+    Bytes file;
+    const char* message;
+};
+void PrintTo(const Refused& c, std::ostream* os) { *os << c.what; }
+class DecodeRefuses : public ::testing::TestWithParam<Refused> {};
+
+TEST_P(DecodeRefuses, NamingTheByteAndTheField) {
+    const auto result = decode(GetParam().file);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().message, GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DecodeRefuses,
+    ::testing::Values(
+        Refused{"truncated", with(factory(), 177, 24, {}),
+                "unexpected end of data at byte 177 in channel_b_settings.amplitude2_source.external"},
+        Refused{"empty", {}, "unexpected end of data at byte 0 in running_on_target_machine"},
+        Refused{"a byte after the end", with(factory(), 201, 0, {0}),
+                "1 byte after the last field, monitor_subsampling_factor, at byte 201"},
+        Refused{"boolean 2", with(factory(), 0, 1, {2}),
+                "boolean byte 02 (expected 00 or 01) at byte 0 in running_on_target_machine"},
+        Refused{"trace flag ff", with(factory(), 190, 1, {0xff}),
+                "boolean byte ff (expected 00 or 01) at byte 190 in monitor_trace_visible[6]"},
+        Refused{"variant 5", with(factory(), 151, 1, {5}), "signal variant 5 (expected 0 to 4) at byte 151 in signals[0]"},
+        Refused{"huge signal count", with(factory(), 150, 1, {0x80, 0x80, 0x80, 0x80, 0x80, 0x20}),
+                "count 1099511627776 larger than the 50 bytes that remain can hold at byte 150 in signals"},
+        Refused{"varint of 11 bytes", with(factory(), 200, 1, Bytes(10, 0x80)),
+                "varint longer than 10 bytes at byte 200 in monitor_subsampling_factor"},
+        Refused{"varint beyond 64 bits", with(factory(), 200, 1, {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02}),
+                "varint beyond 64 bits at byte 200 in monitor_subsampling_factor"},
+        Refused{"varint not shortest", with(factory(), 200, 1, {0x81, 0x00}),
+                "varint not in its shortest form at byte 200 in monitor_subsampling_factor"},
+        Refused{"coil name not UTF-8", with(factory(), 12, 1, {0xff}),
+                "text that is not valid UTF-8 at byte 11 in machine_config.coils[0].name"},
+        Refused{"level beyond 16 bits", with(waveform_file(), 154, 1, {0xff, 0xff, 0x04}),
+                "level beyond 16 bits at byte 154 in signals[0].samples[1]"},
+        Refused{"level not shortest", with(waveform_file(), 153, 1, {0x8a, 0x00}),
+                "level not in its shortest form at byte 153 in signals[0].samples[0]"},
+        Refused{"more levels than bytes", with(waveform_file(), 152, 1, {0x7f}),
+                "count 127 larger than the 43 bytes that remain can hold at byte 152 in signals[0].samples"}));
+
+// What decode accepts re-encodes to the same bytes; what it refuses it
+// refuses at an offset inside the data.
+void expect_strict(const Bytes& file) {
+    const auto result = decode(file);
+    if (result) {
+        EXPECT_EQ(encode(result.value()), file);
+    } else {
+        EXPECT_LE(result.error().offset, file.size());
+        EXPECT_NE(result.error().message.find(" at byte " + std::to_string(result.error().offset)), std::string::npos)
+            << result.error().message;
+    }
+}
+
+TEST(DecodeRejection, EveryTruncationFails) {
+    const Bytes file = encode(every_kind());
+    for (std::size_t n = 0; n < file.size(); ++n) {
+        const Bytes cut(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(n));
+        const auto result = decode(cut);
+        ASSERT_FALSE(result) << n;
+        EXPECT_LE(result.error().offset, n);
+    }
+}
+
+TEST(DecodeRejection, EveryChangedByteDecodesStrictlyOrFails) {
+    const Bytes file = factory();
+    for (std::size_t at = 0; at < file.size(); ++at) {
+        for (const unsigned change : {0x01u, 0x02u, 0x80u, 0xffu}) {
+            Bytes changed = file;
+            changed[at] = static_cast<std::uint8_t>(changed[at] ^ change);
+            expect_strict(changed);
+        }
+    }
+}
+
+// Random mutations of protocol files: bytes changed, inserted, removed,
+// repeated, cut off; runs under the sanitizers in ./dev asan.
+TEST(DecodeFuzz, MutatedFilesDecodeStrictlyOrFail) {
+    const std::vector<Bytes> seeds = {factory(), waveform_file(), encode(every_kind())};
+    std::mt19937_64 random(20261209);
+    const char* env = std::getenv("PYDREL_FUZZ_INPUTS");
+    const std::size_t inputs = env != nullptr ? std::strtoull(env, nullptr, 10) : 100000;
+    std::size_t accepted = 0;
+    for (std::size_t i = 0; i < inputs; ++i) {
+        Bytes b = seeds[random() % seeds.size()];
+        for (std::size_t m = 0, n = 1 + random() % 4; m < n && !b.empty(); ++m) {
+            const std::size_t at = random() % b.size();
+            switch (random() % 6) {
+                case 0: b[at] = static_cast<std::uint8_t>(random()); break;
+                case 1: b[at] ^= static_cast<std::uint8_t>(1u << (random() % 8)); break;
+                case 2: b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), static_cast<std::uint8_t>(random())); break;
+                case 3: b.erase(b.begin() + static_cast<std::ptrdiff_t>(at)); break;
+                case 4: b.resize(at); break;
+                default: {  // a varint run: counts and indices of every size
+                    const std::size_t run = 1 + random() % 10;
+                    b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), run, static_cast<std::uint8_t>(0x80 | random()));
+                }
+            }
+        }
+        const auto result = decode(b);
+        if (result) {
+            ++accepted;
+            ASSERT_EQ(encode(result.value()), b) << "input " << i;
+        } else {
+            ASSERT_LE(result.error().offset, b.size()) << "input " << i;
+        }
+    }
+    RecordProperty("inputs", static_cast<int>(inputs));
+    std::printf("decoded %zu mutated files, %zu of them accepted\n", inputs, accepted);
+}
+
+}  // namespace
+}  // namespace protocols
