@@ -179,7 +179,13 @@ void render_protocol(const Settings& settings, std::span<char> out) noexcept {
     write_protocol(settings, filler);
 }
 
-std::string render_protocol(const Settings& settings) {
+std::string render_protocol(const Settings& settings, Waveforms waveforms) {
+    if (waveforms == Waveforms::Summary) {
+        std::string out;
+        Appender appender(out);
+        write_protocol(settings, appender, waveforms);
+        return out;
+    }
     std::string out(measure_protocol(settings).size, '\0');
     render_protocol(settings, out);
     return out;

@@ -8,6 +8,7 @@
 // buffer).
 #pragma once
 
+#include <algorithm>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +27,10 @@
 namespace protocols::text {
 
 enum class Layout { MultiLine, OneLine };
+
+// Waveforms in full, one level per line, or summed up in one line:
+// "<300000 levels: min 0, max 32767, first 0, last 16384>".
+enum class Waveforms { Full, Summary };
 
 // A bare word, such as an error kind.
 struct Bare {
@@ -105,7 +110,8 @@ private:
 template <class Out>
 class Writer {
 public:
-    Writer(Out& out, Layout layout) : out_(out), layout_(layout) {}
+    Writer(Out& out, Layout layout, Waveforms waveforms = Waveforms::Full)
+        : out_(out), layout_(layout), waveforms_(waveforms) {}
 
     template <class T>
     void value(const T& v);
@@ -177,6 +183,7 @@ private:
     }
 
     void levels(const std::vector<std::int16_t>& levels) {
+        if (!levels.empty() && waveforms_ == Waveforms::Summary) return summary(levels);
         if (levels.empty() || !multi()) return sequence(levels);
         out_.put('[');
         out_.levels(levels, depth_ + 1);  // each on a line of its own, with its comma
@@ -191,8 +198,24 @@ private:
         out_.put(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
     }
 
+    void summary(const std::vector<std::int16_t>& levels) {
+        const auto [min, max] = std::minmax_element(levels.begin(), levels.end());
+        out_.put('<');
+        integer(levels.size());
+        out_.put(levels.size() == 1 ? " level: min " : " levels: min ");
+        integer(*min);
+        out_.put(", max ");
+        integer(*max);
+        out_.put(", first ");
+        integer(levels.front());
+        out_.put(", last ");
+        integer(levels.back());
+        out_.put('>');
+    }
+
     Out& out_;
     Layout layout_;
+    Waveforms waveforms_;
     std::size_t depth_ = 0;
 };
 
@@ -269,14 +292,14 @@ struct ProtocolText {
     bool ascii;        // every byte below 0x80
 };
 template <class Out>
-void write_protocol(const Settings& settings, Out& out) {
-    Writer<Out> w(out, Layout::MultiLine);
+void write_protocol(const Settings& settings, Out& out, Waveforms waveforms = Waveforms::Full) {
+    Writer<Out> w(out, Layout::MultiLine, waveforms);
     w.record("Protocol", [&](auto& fields) { fields.field("settings", settings); });
 }
 ProtocolText measure_protocol(const Settings& settings) noexcept;
 // Fills exactly measure_protocol(settings).size bytes.
 void render_protocol(const Settings& settings, std::span<char> out) noexcept;
-std::string render_protocol(const Settings& settings);
+std::string render_protocol(const Settings& settings, Waveforms waveforms = Waveforms::Full);
 
 // The one-line layout of a value, or of a record whose fields `body(fields)`
 // gives as in Writer::record; for messages.

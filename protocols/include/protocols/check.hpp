@@ -1,0 +1,33 @@
+// Checks of a protocol for the mistakes that composing one does not catch:
+// sources and mixes that name missing signals, waveforms made for another
+// session length, values outside their limits or the machine's.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "protocols/settings.hpp"
+
+namespace protocols {
+
+struct Finding {
+    enum class Severity { Error, Warning };
+    Severity severity;
+    std::string message;  // what was found and what was expected, with the numbers
+
+    friend bool operator==(const Finding&, const Finding&) = default;
+};
+
+// "error" or "warning".
+const char* severity_name(Finding::Severity severity) noexcept;
+
+// Errors: a source of an enabled channel that names a signal past the end of
+// the table; a mix that names a signal past the end, or itself directly or
+// through other mixes; a waveform whose level count is not the session's
+// sample count; a level outside 0 to 32767; a session duration or an
+// intensity outside its limits. Warnings: an intensity above the machine's
+// maximum set point; an external input, coil or coil setting that the
+// machine does not have; a signal parameter that is not finite.
+std::vector<Finding> check(const Settings& settings);
+
+}  // namespace protocols
