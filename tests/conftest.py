@@ -1,8 +1,30 @@
 import contextlib
+import pathlib
+import subprocess
 
 import pytest
 
 import pydrel
+
+BUILD = pathlib.Path(pydrel.__file__).resolve().parent.parent
+ROUNDTRIP = BUILD / "tests" / "roundtrip"
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "partial_files: the test leaves files that save() did not finish")
+
+
+@pytest.fixture(autouse=True)
+def _saved_files_read_back(request):
+    """Every protocol file a test saved decodes and encodes again to the same bytes."""
+    yield
+    tmp_path = request.node.funcargs.get("tmp_path")
+    if tmp_path is None or not ROUNDTRIP.exists() or request.node.get_closest_marker("partial_files"):
+        return
+    files = sorted(str(f) for f in pathlib.Path(tmp_path).rglob("*.drel") if f.is_file())
+    if files:
+        run = subprocess.run([str(ROUNDTRIP), *files], capture_output=True, text=True, check=True)
+        assert run.stdout.splitlines() == ["same"] * len(files), dict(zip(files, run.stdout.splitlines()))
 
 
 @pytest.fixture(autouse=True)

@@ -19,6 +19,9 @@ import pytest
 
 import pydrel
 
+# Failed saves leave partial files behind, as intended.
+pytestmark = pytest.mark.partial_files
+
 UNWRAP = "called `Result::unwrap()` on an `Err` value: "
 SHIM = pathlib.Path(pydrel.__file__).resolve().parent.parent / "tests" / "syscall_faults.so"
 # A table of 9000 sine entries makes a file of two stream buffers; one of

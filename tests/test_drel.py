@@ -1,0 +1,168 @@
+"""drel, the command-line reader of protocol files, on files saved from Python."""
+
+import json
+import pathlib
+import shutil
+import subprocess
+import tomllib
+
+import numpy as np
+import pytest
+
+import pydrel
+from conftest import BUILD
+
+DREL = BUILD / "bin" / "drel"
+if not DREL.exists():
+    DREL = pathlib.Path(shutil.which("drel") or DREL)
+pytestmark = pytest.mark.skipif(not DREL.exists(), reason="drel is not built")
+VERSION = tomllib.loads((pathlib.Path(__file__).parent.parent / "pyproject.toml").read_text())["project"]["version"]
+
+
+def drel(*args, stdin=None):
+    return subprocess.run([str(DREL), *map(str, args)], input=stdin, capture_output=True, timeout=120)
+
+
+def saved(p, tmp_path, name="p.drel"):
+    path = tmp_path / name
+    p.save(str(path))
+    return path
+
+
+def every_kind():
+    p = pydrel.Protocol()
+    p.set_session_duration(2.5)
+    p.set_stimulation_intensity(0.25)
+    p.enable_channel(pydrel.Channel.B)
+    p.add_constant_signal(-0.0)
+    p.add_sine_signal(1.0, 10.0, phase=1e-7, depth=0.5)
+    p.add_ramp_signal(0.5, 1e16, 2.0)
+    p.add_arbitrary_signal(np.random.default_rng(3).random(p.get_num_samples()))
+    p.add_mixed_signal(0, 3)
+    p.set_amplitude_source(pydrel.Coil.A2, 3)
+    p.set_amplitude_source(pydrel.Coil.B1, 5, external=True)
+    p.set_modulation_source(pydrel.Channel.B, 1)
+    return p
+
+
+@pytest.mark.parametrize("make", [pydrel.Protocol, every_kind], ids=["new", "every kind"])
+def test_show_prints_what_str_shows(tmp_path, make):
+    p = make()
+    path = saved(p, tmp_path)  # saving fills an empty table first
+    run = drel("show", path)
+    assert run.returncode == 0 and run.stderr == b""
+    assert run.stdout.decode() == str(p) + "\n"
+    assert drel("show", "-", stdin=path.read_bytes()).stdout == run.stdout
+
+
+def test_show_summary_shortens_waveforms(tmp_path):
+    p = pydrel.Protocol()
+    p.set_session_duration(0.01)
+    p.add_arbitrary_signal(np.concatenate([[0.5], np.linspace(0.0, 1.0, 48), [0.25]]))
+    lines = drel("show", "--summary", saved(p, tmp_path)).stdout.decode().splitlines()
+    assert "                    samples: <50 levels: min 0, max 32767, first 16384, last 8192>," in lines
+    assert len(lines) == len(str(p).splitlines()) - 51  # 50 levels and the closing bracket fold into one line
+
+
+def test_show_several_files_heads_each(tmp_path):
+    a, b = saved(pydrel.Protocol(), tmp_path, "a.drel"), saved(every_kind(), tmp_path, "b.drel")
+    out = drel("show", a, b).stdout.decode()
+    assert out.startswith(f"==> {a} <==\nProtocol {{\n")
+    assert f"\n}}\n\n==> {b} <==\nProtocol {{\n" in out
+
+
+def test_clean_protocol_has_no_findings(tmp_path):
+    run = drel("check", saved(every_kind(), tmp_path))
+    assert (run.returncode, run.stdout, run.stderr) == (0, b"", b"")
+
+
+def lengthened_session(p):
+    p.add_arbitrary_signal(np.full(p.get_num_samples(), 0.5))
+    p.set_session_duration(120.0)
+
+
+def mixes_in_a_cycle(p):
+    p.add_constant_signal(1.0)
+    p.add_mixed_signal(0, 2)
+    p.add_mixed_signal(3, 0)
+    p.add_mixed_signal(1, 0)
+
+
+# composed through the API -> the findings, one per line
+FINDINGS = {
+    "lengthened session": (lengthened_session,
+                           ["error: signal 0 has 300000 levels, but the session of 120.0 s has 600000 samples"]),
+    "dangling source": (lambda p: (p.add_constant_signal(1.0), p.add_constant_signal(2.0), p.add_constant_signal(3.0),
+                                   p.set_amplitude_source(pydrel.Coil.A1, 7)),
+                        ["error: channel A coil 1 amplitude source is signal 7, but the table has 3 signals (0 to 2)"]),
+    "dangling modulation of channel B": (
+        lambda p: (p.enable_channel(pydrel.Channel.B), p.set_modulation_source(pydrel.Channel.B, 1)),
+        ["error: channel B modulation source is signal 1, but the table has 1 signal (0)"]),
+    "source of a channel that is off": (lambda p: p.set_amplitude_source(pydrel.Coil.B2, 9), []),
+    "mix that names itself": (lambda p: (p.add_constant_signal(1.0), p.add_mixed_signal(0, 1)),
+                              ["error: signal 1 mixes itself (b_idx), but a mix must name other signals"]),
+    "mixes in a cycle": (mixes_in_a_cycle,
+                         ["error: signal 1 mixes itself through signals 1 -> 2 -> 3 -> 1, "
+                          "but mixes must not form a cycle"]),
+    "mix of a missing signal": (lambda p: p.add_mixed_signal(0, 4),
+                                ["error: signal 0 mixes signal 4 (b_idx), but the table has 1 signal (0)",
+                                 "error: signal 0 mixes itself (a_idx), but a mix must name other signals"]),
+    "intensity above the set point": (lambda p: p.set_stimulation_intensity(0.5),
+                                      ["warning: intensity 0.5 is above the machine's maximum set point 0.3"]),
+    "external input past the inputs": (
+        lambda p: p.set_amplitude_source(pydrel.Coil.A2, 6, external=True),
+        ["warning: channel A coil 2 amplitude source is external input 6, but the machine has 6 external "
+         "inputs (0 to 5)"]),
+    "parameters that are not finite": (
+        lambda p: (p.add_sine_signal(1.0, float("inf"), phase=float("nan")), p.add_ramp_signal(float("-inf"), 1, 1)),
+        ["warning: signal 0 (Sine) has frequency inf, but signal parameters should be finite",
+         "warning: signal 0 (Sine) has phase NaN, but signal parameters should be finite",
+         "warning: signal 1 (Ramp) has peak -inf, but signal parameters should be finite"]),
+}
+
+
+@pytest.mark.parametrize("compose, findings", FINDINGS.values(), ids=FINDINGS.keys())
+def test_check_findings(tmp_path, compose, findings):
+    p = pydrel.Protocol()
+    compose(p)
+    path = saved(p, tmp_path)
+    run = drel("check", path)
+    assert run.stdout.decode().splitlines() == [f"{path}: {f}" for f in findings]
+    assert run.returncode == (1 if findings else 0)
+    report = json.loads(drel("check", "--json", path).stdout)
+    assert report == {"files": [{"file": str(path), "error": None, "findings": [
+        {"severity": f.split(": ", 1)[0], "message": f.split(": ", 1)[1]} for f in findings]}]}
+
+
+@pytest.mark.partial_files
+def test_files_that_cannot_be_read(tmp_path):
+    good = saved(pydrel.Protocol(), tmp_path)
+    cut = tmp_path / "cut.drel"
+    cut.write_bytes(good.read_bytes()[:177])
+    run = drel("check", good, cut, tmp_path / "missing")
+    assert run.returncode == 2
+    assert run.stderr.decode().splitlines() == [
+        f"{cut}: cannot be read: unexpected end of data at byte 177 in "
+        "channel_b_settings.amplitude2_source.external",
+        f"{tmp_path / 'missing'}: cannot be read: No such file or directory",
+    ]
+    report = json.loads(drel("check", "--json", cut).stdout)
+    assert report["files"][0]["error"].startswith("unexpected end of data at byte 177")
+    assert drel("show", cut).returncode == 2
+
+
+@pytest.mark.parametrize(
+    "args, status, output",
+    [
+        (["--help"], 0, "usage: drel show"),
+        (["--version"], 0, f"drel {VERSION}\n"),
+        ([], 2, "drel: a command is missing"),
+        (["list", "p.drel"], 2, "drel: unknown command 'list'"),
+        (["show", "--json", "p.drel"], 2, "drel: unknown option '--json' for show"),
+        (["check"], 2, "drel: no file given"),
+    ],
+)
+def test_command_line(args, status, output):
+    run = drel(*args)
+    assert run.returncode == status
+    assert (run.stdout if status == 0 else run.stderr).decode().startswith(output)
