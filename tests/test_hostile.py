@@ -14,6 +14,7 @@ import warnings
 
 import numpy as np
 from hypothesis import HealthCheck, settings
+from hypothesis.configuration import set_hypothesis_home_dir
 from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, invariant, rule
 
@@ -217,6 +218,7 @@ class HostileCalls(RuleBasedStateMachine):
 
 
 def test_hostile_call_sequences(tmp_path):
+    set_hypothesis_home_dir(tmp_path / ".hypothesis")  # not the work tree
     HostileCalls.directory = str(tmp_path)
     machine = HostileCalls.TestCase
     # Fewer under the sanitizers, which run every call several times slower.

@@ -1,0 +1,131 @@
+"""Types and packaging: the stubs match the module, type checkers read them,
+the sdist holds only the project's files, and the wheel built from it holds
+the module, the stub package and drel, and installs into a virtual
+environment where mypy sees pydrel as typed."""
+
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import sysconfig
+import tarfile
+import zipfile
+
+import pytest
+
+REPO = pathlib.Path(__file__).resolve().parent.parent
+TYPING = REPO / "tests" / "typing"
+VERSION = "0.1.0"
+
+pytestmark = [
+    pytest.mark.skipif(os.environ.get("PYDREL_SANITIZED") == "1", reason="builds and type checks, not native code"),
+    pytest.mark.skipif(subprocess.run([sys.executable, "-c", "import mypy, build"]).returncode != 0,
+                       reason="needs mypy and build"),
+]
+
+BAD_SCRIPT_ERRORS = [
+    'bad.py:6: error: Argument 1 to "enable_channel" of "Protocol" has incompatible type "Coil"; '
+    'expected "Channel"  [arg-type]',
+    'bad.py:7: error: Argument 1 to "set_session_duration" of "Protocol" has incompatible type "str"; '
+    'expected "SupportsFloat | SupportsIndex"  [arg-type]',
+    'bad.py:8: error: Argument 1 to "add_arbitrary_signal" of "Protocol" has incompatible type "list[float]"; '
+    'expected "ndarray[tuple[Any, ...], dtype[float64]]"  [arg-type]',
+    'bad.py:9: error: Missing positional argument "frequency" in call to "add_sine_signal" of "Protocol"  '
+    "[call-arg]",
+]
+
+
+def mypy(python, script, tmp_path, **env):
+    run = subprocess.run([str(python), "-m", "mypy", "--strict", "--no-error-summary",
+                          "--cache-dir", str(tmp_path / "mypy-cache"), script.name],
+                         cwd=script.parent, capture_output=True, text=True, env={**os.environ, **env}, timeout=300)
+    return run.returncode, run.stdout.splitlines()
+
+
+@pytest.fixture(scope="module")
+def stubs_beside_the_build(tmp_path_factory):
+    """The stub as a pydrel.pyi on MYPYPATH, for the module in the build tree."""
+    path = tmp_path_factory.mktemp("stubs")
+    shutil.copy(REPO / "pydrel-stubs" / "__init__.pyi", path / "pydrel.pyi")
+    return path
+
+
+def test_stubs_match_the_module(stubs_beside_the_build):
+    run = subprocess.run([sys.executable, "-m", "mypy.stubtest", "pydrel"], capture_output=True, text=True,
+                         env={**os.environ, "MYPYPATH": str(stubs_beside_the_build),
+                              "MYPY_CACHE_DIR": str(stubs_beside_the_build / "cache")},
+                         cwd=stubs_beside_the_build, timeout=300)
+    assert run.returncode == 0, run.stdout + run.stderr
+
+
+@pytest.mark.parametrize("script, status, errors", [("good.py", 0, []), ("bad.py", 1, BAD_SCRIPT_ERRORS)])
+def test_type_checked_scripts(stubs_beside_the_build, tmp_path, script, status, errors):
+    assert mypy(sys.executable, TYPING / script, tmp_path, MYPYPATH=str(stubs_beside_the_build)) == (status, errors)
+
+
+@pytest.fixture(scope="module")
+def dist(tmp_path_factory):
+    """An sdist of a copy of the work tree with the junk a work tree collects,
+    and the wheel built from that sdist."""
+    tmp = tmp_path_factory.mktemp("dist")
+    src = tmp / "src"
+    shutil.copytree(REPO, src, ignore=shutil.ignore_patterns(".git", "build", "build-*", "__pycache__"))
+    for junk in [".venv/lib/python3.14/site-packages/x.py", "scratch.txt", "protocols/src/.encode.cpp.swp",
+                 "tests/__pycache__/x.pyc", "session.drel"]:
+        (src / junk).parent.mkdir(parents=True, exist_ok=True)
+        (src / junk).write_text("junk")
+    out = tmp / "out"
+    env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+    run = subprocess.run([sys.executable, "-m", "build", "--no-isolation", "--outdir", str(out), str(src)],
+                         capture_output=True, text=True, env=env, timeout=900)
+    assert run.returncode == 0, run.stdout[-3000:] + run.stderr[-3000:]
+    return out
+
+
+def project_files():
+    """The files of the work tree, less what .gitignore keeps out of it."""
+    ignored_dirs = {".git", "__pycache__", "dist", ".hypothesis", ".mypy_cache", ".venv"}
+    files = set()
+    for path in REPO.rglob("*"):
+        relative = path.relative_to(REPO)
+        if relative.parts[0].startswith("build") or ignored_dirs & set(relative.parts):
+            continue
+        if path.is_file() and path.suffix != ".drel":
+            files.add(relative.as_posix())
+    return files
+
+
+def test_sdist_holds_only_the_projects_files(dist):
+    with tarfile.open(dist / f"pydrel-{VERSION}.tar.gz") as sdist:
+        names = {name.split("/", 1)[1] for name in sdist.getnames() if "/" in name}
+    assert names - {"PKG-INFO"} == project_files() - {".gitignore"}
+
+
+def test_wheel_holds_the_module_the_stubs_and_drel(dist):
+    (wheel,) = dist.glob("*.whl")
+    names = zipfile.ZipFile(wheel).namelist()
+    info = [n for n in names if n.startswith(f"pydrel-{VERSION}.dist-info/")]
+    assert sorted(set(names) - set(info)) == [
+        f"pydrel-{VERSION}.data/scripts/drel",
+        "pydrel-stubs/__init__.pyi",
+        "pydrel" + sysconfig.get_config_var("EXT_SUFFIX"),
+    ]
+    metadata = zipfile.ZipFile(wheel).read(f"pydrel-{VERSION}.dist-info/METADATA").decode()
+    assert "Classifier: Typing :: Typed" in metadata
+
+
+def test_installed_wheel_is_typed_and_has_drel(dist, tmp_path):
+    venv = tmp_path / "venv"
+    subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", str(venv)], check=True)
+    env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}  # the installed module, not the build's
+    (wheel,) = dist.glob("*.whl")
+    subprocess.run([str(venv / "bin" / "pip"), "install", "--no-deps", "--no-index", str(wheel)], check=True,
+                   capture_output=True, env=env)
+    where = subprocess.run([str(venv / "bin" / "python"), "-c", "import pydrel; print(pydrel.__file__)"],
+                           capture_output=True, text=True, check=True, env=env, cwd=tmp_path)
+    assert where.stdout.startswith(str(venv))
+    assert subprocess.run([str(venv / "bin" / "drel"), "--version"], capture_output=True, text=True,
+                          env=env).stdout == f"drel {VERSION}\n"
+    for script, status, errors in [("good.py", 0, []), ("bad.py", 1, BAD_SCRIPT_ERRORS)]:
+        assert mypy(venv / "bin" / "python", TYPING / script, tmp_path, **env) == (status, errors)
