@@ -136,26 +136,25 @@ static int open_matched(const char* path, int flags, mode_t mode) {
     return fd;
 }
 
-int open(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = va_arg(ap, mode_t);
-        va_end(ap);
-    }
+static int open_with(const char* path, int flags, va_list ap) {
+    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(ap, mode_t) : 0;
     return open_matched(path, flags, mode);
 }
 
+int open(const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    const int fd = open_with(path, flags, ap);
+    va_end(ap);
+    return fd;
+}
+
 int open64(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        va_list ap;
-        va_start(ap, flags);
-        mode = va_arg(ap, mode_t);
-        va_end(ap);
-    }
-    return open_matched(path, flags, mode);
+    va_list ap;
+    va_start(ap, flags);
+    const int fd = open_with(path, flags, ap);
+    va_end(ap);
+    return fd;
 }
 
 ssize_t write(int fd, const void* data, size_t n) {
