@@ -4,8 +4,8 @@
 #include <cstring>
 #include <utility>
 
-#include "protocols/utf8.hpp"
 #include "protocols/text_form.hpp"
+#include "protocols/utf8.hpp"
 
 namespace pydrel {
 namespace {

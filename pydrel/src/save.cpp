@@ -10,9 +10,9 @@
 #include <span>
 #include <utility>
 
+#include "bind/panic.hpp"
 #include "methods.hpp"
 #include "os_error.hpp"
-#include "bind/panic.hpp"
 #include "protocols/encode.hpp"
 
 namespace pydrel {

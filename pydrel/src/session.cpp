@@ -1,8 +1,8 @@
 // Session parameters: duration, intensity, channels, sample count and rate.
 #include <cmath>
 
-#include "methods.hpp"
 #include "bind/panic.hpp"
+#include "methods.hpp"
 #include "protocols/config.hpp"
 #include "protocols/numeric.hpp"
 

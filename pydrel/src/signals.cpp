@@ -1,6 +1,6 @@
 // Signal methods: each appends one entry to the signal table and returns its index.
-#include "methods.hpp"
 #include "bind/panic.hpp"
+#include "methods.hpp"
 #include "waveform.hpp"
 
 namespace pydrel {

@@ -13,8 +13,8 @@
 
 #include "bind/convert.hpp"
 #include "bind/panic.hpp"
-#include "protocols/config.hpp"
 #include "bind/ref.hpp"
+#include "protocols/config.hpp"
 
 namespace pydrel {
 namespace {
