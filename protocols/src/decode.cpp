@@ -17,11 +17,6 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "the file stores little-endian doubles");
 
-template <class T>
-inline constexpr bool is_vector = false;
-template <class T>
-inline constexpr bool is_vector<std::vector<T>> = true;
-
 // The fewest bytes a value of type T takes on the wire, which bounds how many
 // elements the rest of a file can hold.
 template <class T>

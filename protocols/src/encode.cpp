@@ -21,11 +21,6 @@ constexpr std::size_t LEVEL_RUN = 1024;
 static_assert(MIN_ENCODE_BUFFER >= LEVEL_RUN * 3 + LEVEL_VARINT_SLACK);
 static_assert(MIN_ENCODE_BUFFER >= MAX_VARINT);
 
-template <class T>
-inline constexpr bool is_vector = false;
-template <class T>
-inline constexpr bool is_vector<std::vector<T>> = true;
-
 class Encoder {
 public:
     Encoder(std::span<std::uint8_t> buffer, ByteSink& sink)

@@ -90,11 +90,11 @@ int show(const std::vector<std::string>& files, protocols::text::Waveforms wavef
     int status = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const Input in = read_file(files[i]);
-        const auto decoded = in.error.empty() ? protocols::decode(in.bytes)
-                                              : protocols::Result<protocols::Settings, protocols::DecodeError>(
-                                                    protocols::DecodeError{0, in.error});
-        if (!decoded) {
-            std::fprintf(stderr, "%s: cannot be read: %s\n", in.name.c_str(), decoded.error().message.c_str());
+        std::string error = in.error;
+        auto decoded = protocols::decode(in.bytes);
+        if (error.empty() && !decoded) error = decoded.error().message;
+        if (!error.empty()) {
+            std::fprintf(stderr, "%s: cannot be read: %s\n", in.name.c_str(), error.c_str());
             status = TROUBLE;
             continue;
         }

@@ -15,6 +15,7 @@
 #include <tuple>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace protocols {
 
@@ -28,6 +29,12 @@ template <class Record, class T>
 constexpr Field<Record, T> field(std::string_view name, T Record::*member) {
     return {name, member};
 }
+
+// Growable arrays, which the walkers treat as a count and then the elements.
+template <class T>
+inline constexpr bool is_vector = false;
+template <class T, class A>
+inline constexpr bool is_vector<std::vector<T, A>> = true;
 
 template <class T>
 concept DeclaredRecord = requires {
