@@ -92,7 +92,7 @@ private:
     }
 
     // A waveform may hold millions of levels: they go in runs, each after one
-    // check for room, through the branch-free put_level.
+    // check for room, through the bulk encoder of level_varints.cpp.
     void put_levels(const std::vector<std::int16_t>& levels) {
         put_u64(levels.size());
         const std::int16_t* next = levels.data();

@@ -43,7 +43,7 @@ Ref make_channel_type();
 void drop_members(PyObject* type) noexcept;
 
 // Whether `o` is an instance of that class. The classes cannot be
-// subclassed, so their own release routine identifies them; these tests hold
+// subclassed, so slot functions of their own identify them; these tests hold
 // without the module, for objects that outlive it while an interpreter is
 // finalised.
 bool is_protocol(PyObject* o) noexcept;

@@ -84,8 +84,6 @@ public:
     void newline(std::size_t depth) noexcept;
     void levels(std::span<const std::int16_t> levels, std::size_t depth) noexcept;
 
-    char* position() const noexcept { return p_; }
-
 private:
     char* p_;
     char* const end_;
