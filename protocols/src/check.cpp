@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <utility>
 
 #include "protocols/config.hpp"
-#include "protocols/numeric.hpp"
-#include "protocols/text_form.hpp"
+#include "protocols/format.hpp"
 
 namespace protocols {
 namespace {
@@ -35,13 +35,14 @@ struct Findings {
 
 void check_limits(const Settings& s, Findings& f) {
     const double d = s.session_duration;
-    if (!(d >= config::MIN_SESSION_DURATION && d <= config::MAX_SESSION_DURATION)) {
+    if (!config::is_session_duration(d)) {
         f.error("session duration is " + number(d) + " s, but it must be between " +
                 number(config::MIN_SESSION_DURATION) + " and " + number(config::MAX_SESSION_DURATION) + " s");
     }
     const double x = s.intensity;
-    if (!(x >= 0.0 && x <= 1.0)) {
-        f.error("intensity is " + number(x) + ", but it must be between 0.0 and 1.0");
+    if (!config::is_fraction(x)) {
+        f.error("intensity is " + number(x) + ", but it must be between " + number(config::MIN_FRACTION) + " and " +
+                number(config::MAX_FRACTION));
     } else if (x > s.machine_config.max_intensity_setpoint) {
         f.warning("intensity " + number(x) + " is above the machine's maximum set point " +
                   number(s.machine_config.max_intensity_setpoint));
@@ -221,25 +222,25 @@ void check_finite(const Params& p, std::size_t index, std::string_view kind, Fin
 }
 
 void check_signals(const Settings& s, Findings& f) {
-    // The sample count as the module computes it, when the duration allows one.
-    const bool counted = s.session_duration > 0.0;
-    const std::uint64_t samples = saturate_to_u64(std::ceil(s.session_duration * config::SAMPLING_RATE));
+    const std::optional<std::uint64_t> samples = sample_count(s.session_duration);
     for (std::size_t i = 0; i < s.signals.size(); ++i) {
         const Signal& signal = s.signals[i];
         if (const auto* a = std::get_if<ArbitrarySignalParams>(&signal.payload)) {
-            if (counted && a->samples.size() != samples) {
+            if (samples && a->samples.size() != *samples) {
                 f.error("signal " + number(i) + " has " + number(a->samples.size()) + " levels, but the session of " +
-                        number(s.session_duration) + " s has " + number(samples) + " samples");
+                        number(s.session_duration) + " s has " + number(*samples) + " samples");
             }
             std::size_t outside = 0, first = 0;
             for (std::size_t k = 0; k < a->samples.size(); ++k) {
-                if (a->samples[k] >= 0) continue;  // levels are 16-bit: only negatives exceed the range
+                // Levels are 16-bit: only negatives are outside 0 to MAX_LEVEL.
+                static_assert(config::MAX_LEVEL == INT16_MAX);
+                if (a->samples[k] >= 0) continue;
                 if (outside++ == 0) first = k;
             }
             if (outside > 0) {
                 f.error("signal " + number(i) + " has " + number(outside) + (outside == 1 ? " level" : " levels") +
-                        " outside 0 to 32767, the first " + std::to_string(a->samples[first]) + " at sample " +
-                        number(first));
+                        " outside 0 to " + number(std::uint64_t{config::MAX_LEVEL}) + ", the first " +
+                        std::to_string(a->samples[first]) + " at sample " + number(first));
             }
         } else if (!std::holds_alternative<MixedSignalParams>(signal.payload)) {
             std::visit([&](const auto& p) { check_finite(p, i, signal.variant_name(), f); }, signal.payload);

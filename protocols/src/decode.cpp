@@ -11,35 +11,12 @@
 #include <vector>
 
 #include "protocols/utf8.hpp"
+#include "protocols/wire.hpp"
 
 namespace protocols {
 namespace {
 
 static_assert(std::endian::native == std::endian::little, "the file stores little-endian doubles");
-
-// The fewest bytes a value of type T takes on the wire, which bounds how many
-// elements the rest of a file can hold.
-template <class T>
-constexpr std::size_t min_wire_size() {
-    if constexpr (std::is_same_v<T, double>) {
-        return 8;
-    } else if constexpr (std::is_same_v<T, std::array<bool, 16>>) {
-        return 16;
-    } else if constexpr (std::is_same_v<T, Signal>) {
-        return 1 + []<std::size_t... I>(std::index_sequence<I...>) {
-            return std::min({min_wire_size<std::variant_alternative_t<I, Signal::Payload>>()...});
-        }(std::make_index_sequence<std::variant_size_v<Signal::Payload>>());
-    } else if constexpr (DeclaredRecord<T>) {
-        return std::apply(
-            [](const auto&... fs) {
-                return (std::size_t{0} + ... +
-                        min_wire_size<std::remove_cvref_t<decltype(std::declval<T>().*(fs.member))>>());
-            },
-            T::fields());
-    } else {
-        return 1;  // booleans, varints, and texts and arrays (their count)
-    }
-}
 
 struct Failure {
     DecodeError error;
@@ -52,25 +29,26 @@ public:
 
     template <class T>
     void get(T& value) {
-        if constexpr (std::is_same_v<T, bool>) {
+        constexpr WireKind kind = wire_kind<T>;
+        if constexpr (kind == WireKind::Bool) {
             const std::uint8_t b = byte();
             if (b > 1) fail(p_ - 1, "boolean byte " + hex(b) + " (expected 00 or 01)");
             value = b == 1;
-        } else if constexpr (std::is_same_v<T, std::uint64_t>) {
+        } else if constexpr (kind == WireKind::Unsigned) {
             value = varint();
-        } else if constexpr (std::is_same_v<T, double>) {
+        } else if constexpr (kind == WireKind::Float) {
             need(8);
             std::memcpy(&value, p_, 8);  // every bit pattern kept
             p_ += 8;
-        } else if constexpr (std::is_same_v<T, std::string>) {
+        } else if constexpr (kind == WireKind::Text) {
             const std::uint8_t* at = p_;
             const std::size_t n = count(1);
             value.assign(reinterpret_cast<const char*>(p_), n);
             if (!utf8::is_valid(value)) fail(at, "text that is not valid UTF-8");
             p_ += n;
-        } else if constexpr (std::is_same_v<T, std::vector<std::int16_t>>) {
+        } else if constexpr (kind == WireKind::Levels) {
             get_levels(value);
-        } else if constexpr (is_vector<T>) {
+        } else if constexpr (kind == WireKind::Array) {
             const std::size_t n = count(min_wire_size<typename T::value_type>());
             value.clear();
             value.reserve(n);
@@ -79,20 +57,22 @@ public:
                 Part part(*this, i);
                 get(value.back());
             }
-        } else if constexpr (std::is_same_v<T, std::array<bool, 16>>) {
+        } else if constexpr (kind == WireKind::FixedArray) {
             for (std::size_t i = 0; i < value.size(); ++i) {
                 Part part(*this, i);
                 get(value[i]);
             }
-        } else if constexpr (std::is_same_v<T, Signal>) {
+        } else if constexpr (kind == WireKind::Variant) {
+            constexpr std::size_t alternatives = std::variant_size_v<typename T::Payload>;
             const std::uint8_t* at = p_;
             const std::uint64_t index = varint();
-            if (index >= std::variant_size_v<Signal::Payload>) {
-                fail(at, "signal variant " + std::to_string(index) + " (expected 0 to 4)");
+            if (index >= alternatives) {
+                fail(at, "signal variant " + std::to_string(index) + " (expected 0 to " +
+                             std::to_string(alternatives - 1) + ")");
             }
-            get_payload(value.payload, index, std::make_index_sequence<std::variant_size_v<Signal::Payload>>());
+            get_payload(value.payload, index, std::make_index_sequence<alternatives>());
         } else {
-            static_assert(DeclaredRecord<T>, "no wire rule for this type");
+            static_assert(kind == WireKind::Record);
             for_each_field(value, [this](std::string_view name, auto& field) {
                 Part part(*this, name);
                 get(field);
@@ -211,9 +191,9 @@ private:
         fail(at, problem);
     }
 
-    template <std::size_t... I>
-    void get_payload(Signal::Payload& payload, std::uint64_t index, std::index_sequence<I...>) {
-        ((index == I ? (get(payload.emplace<I>()), true) : false) || ...);
+    template <class Payload, std::size_t... I>
+    void get_payload(Payload& payload, std::uint64_t index, std::index_sequence<I...>) {
+        ((index == I ? (get(payload.template emplace<I>()), true) : false) || ...);
     }
 
     const std::uint8_t* const begin_;

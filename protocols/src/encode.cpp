@@ -1,6 +1,7 @@
 #include "protocols/encode.hpp"
 
 #include "level_varints.hpp"
+#include "protocols/wire.hpp"
 
 #include <algorithm>
 #include <array>
@@ -8,7 +9,6 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
-#include <type_traits>
 
 namespace protocols {
 namespace {
@@ -30,30 +30,31 @@ public:
 
     template <class T>
     void put(const T& value) {
-        if constexpr (std::is_same_v<T, bool>) {
+        constexpr WireKind kind = wire_kind<T>;
+        if constexpr (kind == WireKind::Bool) {
             room(1);
             *p_++ = value ? 1 : 0;
-        } else if constexpr (std::is_same_v<T, std::uint64_t>) {
+        } else if constexpr (kind == WireKind::Unsigned) {
             put_u64(value);
-        } else if constexpr (std::is_same_v<T, double>) {
+        } else if constexpr (kind == WireKind::Float) {
             room(sizeof value);
             std::memcpy(p_, &value, sizeof value);  // every bit pattern kept
             p_ += sizeof value;
-        } else if constexpr (std::is_same_v<T, std::string>) {
+        } else if constexpr (kind == WireKind::Text) {
             put_u64(value.size());
             put_bytes(value.data(), value.size());
-        } else if constexpr (std::is_same_v<T, std::vector<std::int16_t>>) {
+        } else if constexpr (kind == WireKind::Levels) {
             put_levels(value);
-        } else if constexpr (is_vector<T>) {
+        } else if constexpr (kind == WireKind::Array) {
             put_u64(value.size());
             for (const auto& element : value) put(element);
-        } else if constexpr (std::is_same_v<T, std::array<bool, 16>>) {
-            for (bool b : value) put(b);  // fixed length: no count
-        } else if constexpr (std::is_same_v<T, Signal>) {
-            put_u64(value.variant_index());
+        } else if constexpr (kind == WireKind::FixedArray) {
+            for (const auto& element : value) put(element);
+        } else if constexpr (kind == WireKind::Variant) {
+            put_u64(value.payload.index());
             std::visit([this](const auto& params) { put(params); }, value.payload);
         } else {
-            static_assert(DeclaredRecord<T>, "no wire rule for this type");
+            static_assert(kind == WireKind::Record);
             for_each_field(value, [this](std::string_view, const auto& f) { put(f); });
         }
     }

@@ -1,4 +1,4 @@
-#include "protocols/text_form.hpp"
+#include "text_writer.hpp"
 
 #include <gtest/gtest.h>
 

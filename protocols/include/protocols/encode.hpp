@@ -7,19 +7,10 @@
 #include <span>
 #include <vector>
 
+#include "protocols/byte_sink.hpp"
 #include "protocols/settings.hpp"
 
 namespace protocols {
-
-// Where the encoding goes, in consecutive pieces. write() may throw; the
-// encoding then stops and the exception propagates.
-class ByteSink {
-public:
-    virtual void write(std::span<const std::uint8_t> bytes) = 0;
-
-protected:
-    ~ByteSink() = default;
-};
 
 // The smallest buffer encode() can stream through: the longest piece it
 // writes at once (a varint, a float, or a run of levels) plus spare.

@@ -8,14 +8,14 @@
 //     }
 //
 // The file encoder, the decoder and the text form all walk that one list, so
-// the order of the fields on disk and on screen cannot drift apart.
+// the order of the fields on disk and on screen cannot drift apart; what each
+// field's type means to them is wire.hpp's.
 #pragma once
 
 #include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 namespace protocols {
 
@@ -29,12 +29,6 @@ template <class Record, class T>
 constexpr Field<Record, T> field(std::string_view name, T Record::*member) {
     return {name, member};
 }
-
-// Growable arrays, which the walkers treat as a count and then the elements.
-template <class T>
-inline constexpr bool is_vector = false;
-template <class T, class A>
-inline constexpr bool is_vector<std::vector<T, A>> = true;
 
 template <class T>
 concept DeclaredRecord = requires {

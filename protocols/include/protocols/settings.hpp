@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <tuple>
 #include <vector>
 
@@ -90,5 +91,18 @@ struct Settings {
 
 // The environment variable whose presence marks the stimulator itself.
 inline constexpr const char* TARGET_MACHINE_VARIABLE = "DREL_TARGET_MACHINE";
+
+// A new protocol: the factory default without signals, so that the first
+// signal added gets index 0.
+Settings new_protocol();
+
+// A protocol file holds at least one signal: an empty table gets the factory
+// default's entry, which stays in the protocol.
+void fill_empty_signal_table(Settings& settings);
+
+// The samples of a session of `duration` seconds at config::SAMPLING_RATE:
+// the ceiling of the product, saturating. None when the duration is not
+// positive (NaN included).
+std::optional<std::uint64_t> sample_count(double duration) noexcept;
 
 }  // namespace protocols
