@@ -7,7 +7,9 @@
 
 #include "bind/convert.hpp"
 #include "bind/entry.hpp"
+#include "member_args.hpp"
 #include "objects.hpp"
+#include "types.hpp"
 
 namespace pydrel {
 namespace {
@@ -81,7 +83,7 @@ Ref make_member_type() {
         MemberObject* m = as_member(member.get());
         std::construct_at(&m->borrow, 0);
         m->value = static_cast<std::uint8_t>(i);
-        check_status(PyObject_SetAttrString(type.get(), C.members[i], member.get()));
+        throw_on_failure(PyObject_SetAttrString(type.get(), C.members[i], member.get()));
     }
     return type;
 }

@@ -3,11 +3,8 @@
 
 #include <Python.h>
 
-#include <cstdint>
-
 #include "bind/call.hpp"
 #include "objects.hpp"
-#include "protocols/settings.hpp"
 
 namespace pydrel {
 
@@ -39,8 +36,5 @@ PyObject* set_modulation_source(PyObject*, PyObject* const*, Py_ssize_t, PyObjec
 
 // Saving.
 PyObject* save(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
-
-// The number of samples of the session; shared with the waveform check.
-std::uint64_t num_samples(const protocols::Settings& settings);
 
 }  // namespace pydrel

@@ -7,7 +7,7 @@
 
 #include "bind/entry.hpp"
 #include "bind/panic.hpp"
-#include "objects.hpp"
+#include "types.hpp"
 #include "waveform.hpp"
 
 namespace pydrel {
@@ -18,14 +18,14 @@ constexpr std::int64_t NO_INTERPRETER = -1;
 
 // The module and its classes: strong references of the owning interpreter.
 struct Kept {
-    PyObject* module = nullptr;
-    PyObject* protocol_type = nullptr;
-    PyObject* channel_type = nullptr;
-    PyObject* coil_type = nullptr;
+    Ref module;
+    Ref protocol_type;
+    Ref channel_type;
+    Ref coil_type;
 };
 
 std::atomic<std::int64_t> owner{NO_INTERPRETER};
-Kept kept;
+NeverDestroyed<Kept> kept;
 
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
@@ -45,12 +45,10 @@ PyModuleDef module_def = {
 // gone: releases what the module kept and frees the module for the next
 // interpreter.
 void forget(void*) {
-    Py_CLEAR(kept.module);
-    if (kept.channel_type != nullptr) drop_members(kept.channel_type);
-    if (kept.coil_type != nullptr) drop_members(kept.coil_type);
-    Py_CLEAR(kept.protocol_type);
-    Py_CLEAR(kept.channel_type);
-    Py_CLEAR(kept.coil_type);
+    kept->module = Ref();
+    if (kept->channel_type) drop_members(kept->channel_type.get());
+    if (kept->coil_type) drop_members(kept->coil_type.get());
+    *kept = Kept{};
     release_panic_type();
     forget_numpy();
     owner.store(NO_INTERPRETER);
@@ -61,16 +59,16 @@ void add_class(PyObject* module, const char* name, PyObject* type) {
     Ref all;
     {
         PyObject* found = nullptr;
-        check_status(PyObject_GetOptionalAttrString(module, "__all__", &found));
+        throw_on_failure(PyObject_GetOptionalAttrString(module, "__all__", &found));
         all = Ref::steal(found);
     }
     if (!all) {
         all = Ref::checked(PyList_New(0));
-        check_status(PyObject_SetAttrString(module, "__all__", all.get()));
+        throw_on_failure(PyObject_SetAttrString(module, "__all__", all.get()));
     }
     Ref text = Ref::checked(PyUnicode_FromString(name));
-    check_status(PyList_Append(all.get(), text.get()));
-    check_status(PyObject_SetAttrString(module, name, type));
+    throw_on_failure(PyList_Append(all.get(), text.get()));
+    throw_on_failure(PyObject_SetAttrString(module, name, type));
 }
 
 Ref initialise() {
@@ -82,7 +80,7 @@ Ref initialise() {
         raise(PyExc_ImportError,
               "pydrel does not support subinterpreters: it can be imported in one interpreter per process only");
     }
-    if (kept.module != nullptr) return Ref::borrow(kept.module);
+    if (kept->module) return Ref::borrow(kept->module.get());
 
     // A failure below leaves nothing kept and the interpreter free to retry.
     struct Release {
@@ -98,10 +96,10 @@ Ref initialise() {
     add_class(module.get(), "Protocol", protocol.get());
     add_class(module.get(), "Channel", channel.get());
     add_class(module.get(), "Coil", coil.get());
-    check_status(PyUnstable_AtExit(interpreter, forget, nullptr));
+    throw_on_failure(PyUnstable_AtExit(interpreter, forget, nullptr));
 
     release.done = true;
-    kept = {Ref::borrow(module.get()).release(), protocol.release(), channel.release(), coil.release()};
+    *kept = {Ref::borrow(module.get()), std::move(protocol), std::move(channel), std::move(coil)};
     keep_panic_type();
     return module;
 }

@@ -5,6 +5,7 @@
 #include "methods.hpp"
 #include "objects.hpp"
 #include "protocols/text_form.hpp"
+#include "types.hpp"
 
 namespace pydrel {
 namespace {
@@ -14,9 +15,7 @@ constexpr Params<0> NEW{"Protocol.__new__()", {}, 0};
 PyObject* protocol_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return entry([&] {
         match_tuple_dict(view(NEW), args, kwargs, {});
-        protocols::Settings settings = protocols::Settings::factory_default();
-        // A new protocol starts without signals: the first one added gets index 0.
-        settings.signals = {};
+        protocols::Settings settings = protocols::new_protocol();
         Ref self = Ref::checked(type->tp_alloc(type, 0));
         ProtocolObject* p = as_protocol(self.get());
         std::construct_at(&p->borrow, 0);

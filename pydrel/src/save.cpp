@@ -30,7 +30,7 @@ constexpr std::string_view SUFFIX = ".drel";
 // os.write does it: first the Python handlers of pending signals run, and one
 // that raises (KeyboardInterrupt from Ctrl-C) ends the save with its exception.
 void after_interruption() {
-    check_status(PyErr_CheckSignals());
+    throw_on_failure(PyErr_CheckSignals());
 }
 
 // An open file descriptor. close() reports the failures of a network or
@@ -108,9 +108,8 @@ static_assert(STREAM_BUFFER >= protocols::MIN_ENCODE_BUFFER);
 PyObject* save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return protocol_method<SAVE>(self, args, nargs, kwnames, [](auto& s, Args& a) {
         const std::string_view path = a.text(0);
-        check(path.ends_with(SUFFIX), "assertion failed: filepath.ends_with(\".drel\")");
-        // A file always holds at least one signal; the filled-in entry stays.
-        if (s.signals.empty()) s.signals.push_back(protocols::Signal{protocols::ConstantSignalParams{0.0}});
+        require(path.ends_with(SUFFIX), "assertion failed: filepath.ends_with(\".drel\")");
+        protocols::fill_empty_signal_table(s);
         // Allocated before the file is touched: running out of memory here
         // leaves no trace on disk, and the encoding itself allocates nothing.
         const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(STREAM_BUFFER);

@@ -1,10 +1,12 @@
 // Session parameters: duration, intensity, channels, sample count and rate.
-#include <cmath>
+#include "session.hpp"
 
 #include "bind/panic.hpp"
+#include "member_args.hpp"
 #include "methods.hpp"
 #include "protocols/config.hpp"
-#include "protocols/numeric.hpp"
+
+#include <optional>
 
 namespace pydrel {
 namespace {
@@ -17,15 +19,16 @@ constexpr Params<1> ENABLE_CHANNEL{"Protocol.enable_channel()", {"channel"}, 1};
 
 }  // namespace
 
-std::uint64_t num_samples(const protocols::Settings& settings) {
-    check(settings.session_duration > 0.0, "assertion failed: self.settings.session_duration > 0.0");
-    return protocols::saturate_to_u64(std::ceil(settings.session_duration * config::SAMPLING_RATE));
+std::uint64_t required_sample_count(const protocols::Settings& settings) {
+    const std::optional<std::uint64_t> count = protocols::sample_count(settings.session_duration);
+    require(count.has_value(), config::SESSION_HAS_SAMPLES);
+    return *count;
 }
 
 PyObject* set_stimulation_intensity(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return protocol_method<SET_STIMULATION_INTENSITY>(self, args, nargs, kwnames, [](auto& s, Args& a) {
         const double intensity = a.f64(0);
-        check(intensity >= 0.0 && intensity <= 1.0, "assertion failed: intensity >= 0.0 && intensity <= 1.0");
+        require(config::is_fraction(intensity), config::INTENSITY_IS_FRACTION);
         s.intensity = intensity;
         return none();
     });
@@ -34,9 +37,8 @@ PyObject* set_stimulation_intensity(PyObject* self, PyObject* const* args, Py_ss
 PyObject* set_session_duration(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return protocol_method<SET_SESSION_DURATION>(self, args, nargs, kwnames, [](auto& s, Args& a) {
         const double duration = a.f64(0);
-        check(duration <= config::MAX_SESSION_DURATION,
-              "assertion failed: duration <= config::MAX_SESSION_DURATION");
-        check(duration >= config::MIN_SESSION_DURATION, "assertion failed: duration >= 0.01");
+        require(duration <= config::MAX_SESSION_DURATION, config::DURATION_AT_MOST_MAX);
+        require(duration >= config::MIN_SESSION_DURATION, config::DURATION_AT_LEAST_MIN);
         s.session_duration = duration;
         return none();
     });
@@ -54,7 +56,7 @@ PyObject* get_num_samples(PyObject* self, PyObject*) {
     return entry([&] {
         ProtocolObject& p = ProtocolObject::from(self);
         ExclusiveBorrow borrow(p.borrow);  // exclusive like the methods that change the session
-        return Ref::checked(PyLong_FromUnsignedLongLong(num_samples(p.settings)));
+        return Ref::checked(PyLong_FromUnsignedLongLong(required_sample_count(p.settings)));
     });
 }
 

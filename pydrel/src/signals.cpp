@@ -1,6 +1,7 @@
 // Signal methods: each appends one entry to the signal table and returns its index.
 #include "bind/panic.hpp"
 #include "methods.hpp"
+#include "session.hpp"
 #include "waveform.hpp"
 
 namespace pydrel {
@@ -62,8 +63,8 @@ PyObject* add_arbitrary_signal(PyObject* self, PyObject* const* args, Py_ssize_t
     return protocol_method<ADD_ARBITRARY_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
         const Waveform waveform = a.convert(0, Waveform::accept);
         // The count check runs before any sample is looked at.
-        const std::uint64_t expected = num_samples(s);
-        check(waveform.size() == expected, "assertion failed: samples.len() == self.get_num_samples()");
+        const std::uint64_t expected = required_sample_count(s);
+        require(waveform.size() == expected, "assertion failed: samples.len() == self.get_num_samples()");
         return append(s, Signal{protocols::ArbitrarySignalParams{waveform.levels()}});
     });
 }

@@ -1,4 +1,5 @@
 // Source selection: where each coil's amplitude and each channel's modulation come from.
+#include "member_args.hpp"
 #include "methods.hpp"
 
 namespace pydrel {

@@ -46,18 +46,18 @@ constexpr std::size_t BLOCK = 2048;
 constexpr double HALF_BELOW = 0.49999999999999994;
 static_assert(HALF_BELOW < 0.5 && 0.5 - HALF_BELOW == 0x1p-54);
 
-// One branch-free pass over n samples `STEP` doubles apart: the level of
-// every sample, and whether any lies outside [0, 1] (NaN included). Those are
-// converted as 0.0, so that no conversion overflows; the caller then discards
-// the block. The common layouts have their step fixed at compile time, where
+// One branch-free pass over n samples `STEP` doubles apart: writes the level
+// of every sample and returns whether all lay inside [0, 1] (NaN does not).
+// Those outside are converted as 0.0, so that no conversion overflows; the
+// caller then discards the block. The common layouts have their step fixed at compile time, where
 // the loads vectorise too: flat (1), reversed (-1) and every other element (2).
 template <std::ptrdiff_t STEP>
 [[gnu::target_clones("arch=x86-64-v4", "avx2", "default")]]
-bool to_levels(const double* first, std::size_t n, std::int16_t* out) noexcept {
+bool write_levels_all_inside(const double* first, std::size_t n, std::int16_t* out) noexcept {
     std::int64_t outside = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const double v = first[static_cast<std::ptrdiff_t>(i) * STEP];
-        const bool inside = (v >= 0.0) & (v <= 1.0);
+        const bool inside = (v >= protocols::config::MIN_FRACTION) & (v <= protocols::config::MAX_FRACTION);
         outside |= !inside;
         const double fraction = inside ? v : 0.0;
         out[i] = static_cast<std::int16_t>(
@@ -70,8 +70,8 @@ bool to_levels(const double* first, std::size_t n, std::int16_t* out) noexcept {
 [[noreturn]] void fail_first_outside(const double* first, std::ptrdiff_t step, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         const double sample = first[static_cast<std::ptrdiff_t>(i) * step];
-        check(sample >= 0.0, "assertion failed: *sample >= 0.0");  // NaN fails here
-        check(sample <= 1.0, "assertion failed: *sample <= 1.0");
+        require(sample >= protocols::config::MIN_FRACTION, protocols::config::SAMPLE_AT_LEAST_MIN);  // NaN fails here
+        require(sample <= protocols::config::MAX_FRACTION, protocols::config::SAMPLE_AT_MOST_MAX);
     }
     std::abort();  // the block was found to hold such a sample
 }
@@ -80,7 +80,7 @@ template <std::ptrdiff_t STEP>
 void append_levels(const double* first, std::size_t n, std::vector<std::int16_t>& out) {
     const std::size_t at = out.size();
     out.resize(at + n);  // within the reserved capacity
-    if (!to_levels<STEP>(first, n, out.data() + at)) fail_first_outside(first, STEP, n);
+    if (!write_levels_all_inside<STEP>(first, n, out.data() + at)) fail_first_outside(first, STEP, n);
 }
 
 }  // namespace
@@ -99,7 +99,7 @@ Waveform Waveform::accept(PyObject* samples) {
         !PyArray_EquivTypes(PyArray_DESCR(array), reinterpret_cast<PyArray_Descr*>(float64.get()))) {
         raise_cast_error(samples, "ndarray");
     }
-    return Waveform(static_cast<const char*>(PyArray_DATA(array)), PyArray_DIMS(array)[0],
+    return Waveform(Ref::borrow(samples), static_cast<const char*>(PyArray_DATA(array)), PyArray_DIMS(array)[0],
                     PyArray_STRIDES(array)[0]);
 }
 

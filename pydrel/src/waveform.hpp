@@ -4,12 +4,16 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
+
+#include "bind/ref.hpp"
 
 namespace pydrel {
 
-// A one-dimensional float64 array, accepted but not yet read. Importing NumPy
-// happens here, on first use, so that importing pydrel does not import it.
+// A one-dimensional float64 array, accepted but not yet read; the view keeps
+// the array, and so its data, alive. Importing NumPy happens here, on first
+// use, so that importing pydrel does not import it.
 class Waveform {
 public:
     // Raises ImportError when NumPy is unavailable and the cast error for
@@ -23,7 +27,9 @@ public:
     std::vector<std::int16_t> levels() const;
 
 private:
-    Waveform(const char* data, Py_ssize_t size, Py_ssize_t stride) : data_(data), size_(size), stride_(stride) {}
+    Waveform(Ref array, const char* data, Py_ssize_t size, Py_ssize_t stride)
+        : array_(std::move(array)), data_(data), size_(size), stride_(stride) {}
+    Ref array_;
     const char* data_;
     Py_ssize_t size_;
     Py_ssize_t stride_;

@@ -78,7 +78,7 @@ bool to_bool(PyObject* o) {
                                    "object of type '%S' does not define a '__bool__' conversion", Py_TYPE(o))));
     }
     const int truth = number->nb_bool(o);
-    check_status(truth);
+    throw_on_failure(truth);
     return truth != 0;
 }
 

@@ -17,7 +17,7 @@ constexpr const char* PANIC_DOC =
     "typically propagate all the way through the stack and cause the Python interpreter to exit.\n";
 
 bool keeping = false;
-PyObject* kept = nullptr;
+NeverDestroyed<Ref> kept;
 
 Ref make_panic_type() noexcept {
     return Ref::steal(
@@ -27,8 +27,8 @@ Ref make_panic_type() noexcept {
 // Empty, with the error set, when making the type failed.
 Ref panic_exception_type() noexcept {
     if (!keeping) return make_panic_type();
-    if (kept == nullptr) kept = make_panic_type().release();
-    return Ref::borrow(kept);
+    if (!*kept) *kept = make_panic_type();
+    return Ref::borrow(kept->get());
 }
 
 const char* thread_name() noexcept { return ::gettid() == ::getpid() ? "main" : "<unnamed>"; }
@@ -49,7 +49,7 @@ void keep_panic_type() noexcept { keeping = true; }
 
 void release_panic_type() noexcept {
     keeping = false;
-    Py_CLEAR(kept);
+    *kept = Ref();
 }
 
 }  // namespace pydrel

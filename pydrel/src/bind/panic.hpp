@@ -29,8 +29,9 @@ private:
     throw Panic(std::move(message), where);
 }
 
-// `message` is the whole text the caller sees, e.g. "assertion failed: duration >= 0.01".
-inline void check(bool condition, std::string_view message,
+// Panics unless `condition` holds. `message` is the whole text the caller
+// sees, e.g. "assertion failed: duration >= 0.01".
+inline void require(bool condition, std::string_view message,
                   std::source_location where = std::source_location::current()) {
     if (!condition) panic(std::string(message), where);
 }

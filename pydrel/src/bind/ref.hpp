@@ -4,6 +4,8 @@
 
 #include <Python.h>
 
+#include <memory>
+#include <new>
 #include <utility>
 
 namespace pydrel {
@@ -44,13 +46,30 @@ private:
     PyObject* p_ = nullptr;
 };
 
+// A static that the process never destroys, for references kept across
+// calls: a destructor run at exit would release them after the interpreter
+// is gone. Whoever fills one empties it while the interpreter still runs.
+template <class T>
+class NeverDestroyed {
+public:
+    NeverDestroyed() { std::construct_at(get()); }
+    NeverDestroyed(const NeverDestroyed&) = delete;
+    NeverDestroyed& operator=(const NeverDestroyed&) = delete;
+    T* get() noexcept { return std::launder(reinterpret_cast<T*>(storage_)); }
+    T& operator*() noexcept { return *get(); }
+    T* operator->() noexcept { return get(); }
+
+private:
+    alignas(T) unsigned char storage_[sizeof(T)];
+};
+
 template <class T>
 inline PyObject* as_object(T* p) noexcept {
     return reinterpret_cast<PyObject*>(p);
 }
 
 // Throws PythonError when a C API call that returns -1 on failure failed.
-inline void check_status(int status) {
+inline void throw_on_failure(int status) {
     if (status < 0) throw PythonError{};
 }
 
