@@ -1,3 +1,5 @@
+// Vector code (the convention is in the top-level CMakeLists.txt): the SSSE3
+// version of put_levels is chosen at load time by its `target` overloads.
 #include "level_varints.hpp"
 
 #include <array>
@@ -22,7 +24,8 @@ inline std::uint8_t* put_one(std::uint8_t* p, std::int16_t level) noexcept {
     return p + 1 + two + three;
 }
 
-std::uint8_t* put_portable(std::uint8_t* p, const std::int16_t* levels, std::size_t n) noexcept {
+[[gnu::target("default")]]
+std::uint8_t* put_levels(std::uint8_t* p, const std::int16_t* levels, std::size_t n) noexcept {
     for (std::size_t i = 0; i < n; ++i) p = put_one(p, levels[i]);
     return p;
 }
@@ -62,7 +65,7 @@ inline std::uint8_t* put_four(std::uint8_t* p, __m128i lanes, unsigned index) no
 }
 
 [[gnu::target("ssse3")]]
-std::uint8_t* put_ssse3(std::uint8_t* p, const std::int16_t* levels, std::size_t n) noexcept {
+std::uint8_t* put_levels(std::uint8_t* p, const std::int16_t* levels, std::size_t n) noexcept {
     const __m128i zero = _mm_setzero_si128();
     const __m128i low7 = _mm_set1_epi16(0x7f);
     const __m128i top = _mm_set1_epi16(0x80);
@@ -82,7 +85,8 @@ std::uint8_t* put_ssse3(std::uint8_t* p, const std::int16_t* levels, std::size_t
         p = put_four(p, _mm_unpacklo_epi16(low, high), (needs_two & 0xf) | (needs_three & 0xf) << 4);
         p = put_four(p, _mm_unpackhi_epi16(low, high), needs_two >> 4 | (needs_three >> 4) << 4);
     }
-    return put_portable(p, levels + i, n - i);
+    for (; i < n; ++i) p = put_one(p, levels[i]);
+    return p;
 }
 
 #endif
@@ -90,11 +94,7 @@ std::uint8_t* put_ssse3(std::uint8_t* p, const std::int16_t* levels, std::size_t
 }  // namespace
 
 std::uint8_t* put_level_varints(std::uint8_t* out, const std::int16_t* levels, std::size_t n) noexcept {
-#if defined(__x86_64__)
-    static const bool ssse3 = __builtin_cpu_supports("ssse3");
-    if (ssse3) return put_ssse3(out, levels, n);
-#endif
-    return put_portable(out, levels, n);
+    return put_levels(out, levels, n);
 }
 
 }  // namespace protocols

@@ -1,3 +1,7 @@
+// Vector code (the convention is in the top-level CMakeLists.txt): the sample
+// loop vectorises at the -O3 of optimised builds, and only without trapping
+// math; its AVX-512 and AVX2 versions are chosen at load time by
+// `target_clones`.
 #include "waveform.hpp"
 
 // Built against NumPy 2 headers; the calls used here exist in NumPy 1.22 on.
