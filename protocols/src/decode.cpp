@@ -4,12 +4,15 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
 
+#include "huge_pages.hpp"
+#include "level_varints.hpp"
 #include "protocols/utf8.hpp"
 #include "protocols/wire.hpp"
 
@@ -18,21 +21,38 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "the file stores little-endian doubles");
 
+using Kind = DecodeError::Kind;
+
+// The longest run of bytes the decoder needs at once: a varint.
+constexpr std::size_t MAX_VARINT = 10;
+// Bytes kept before the read position when the buffer is refilled, for the
+// level decoder, which looks back at them.
+constexpr std::size_t HISTORY = LEVEL_LOOK_BACK;
+static_assert(DECODE_BUFFER >= HISTORY + 4 * MIN_LEVEL_RUN_BYTES);
+// Elements of an array made before the source has shown that more of them
+// arrive; then the rest of the count at once.
+constexpr std::size_t FIRST_ELEMENTS = 1024;
+constexpr std::size_t FIRST_LEVELS = 64 * 1024;
+
 struct Failure {
     DecodeError error;
 };
 
 class Decoder {
 public:
-    explicit Decoder(std::span<const std::uint8_t> bytes)
-        : begin_(bytes.data()), p_(bytes.data()), end_(bytes.data() + bytes.size()) {}
+    explicit Decoder(ByteSource& source)
+        : source_(source),
+          buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(DECODE_BUFFER)),
+          p_(buffer_.get()),
+          end_(buffer_.get()) {}
 
     template <class T>
     void get(T& value) {
         constexpr WireKind kind = wire_kind<T>;
         if constexpr (kind == WireKind::Bool) {
-            const std::uint8_t b = byte();
-            if (b > 1) fail(p_ - 1, "boolean byte " + hex(b) + " (expected 00 or 01)");
+            need(1);
+            const std::uint8_t b = *p_++;
+            if (b > 1) fail(Kind::BadBoolean, offset() - 1, "boolean byte " + hex(b) + " (expected 00 or 01)");
             value = b == 1;
         } else if constexpr (kind == WireKind::Unsigned) {
             value = varint();
@@ -41,22 +61,11 @@ public:
             std::memcpy(&value, p_, 8);  // every bit pattern kept
             p_ += 8;
         } else if constexpr (kind == WireKind::Text) {
-            const std::uint8_t* at = p_;
-            const std::size_t n = count(1);
-            value.assign(reinterpret_cast<const char*>(p_), n);
-            if (!utf8::is_valid(value)) fail(at, "text that is not valid UTF-8");
-            p_ += n;
+            get_text(value);
         } else if constexpr (kind == WireKind::Levels) {
             get_levels(value);
         } else if constexpr (kind == WireKind::Array) {
-            const std::size_t n = count(min_wire_size<typename T::value_type>());
-            value.clear();
-            value.reserve(n);
-            for (std::size_t i = 0; i < n; ++i) {
-                value.emplace_back();
-                Part part(*this, i);
-                get(value.back());
-            }
+            get_array(value);
         } else if constexpr (kind == WireKind::FixedArray) {
             for (std::size_t i = 0; i < value.size(); ++i) {
                 Part part(*this, i);
@@ -64,11 +73,12 @@ public:
             }
         } else if constexpr (kind == WireKind::Variant) {
             constexpr std::size_t alternatives = std::variant_size_v<typename T::Payload>;
-            const std::uint8_t* at = p_;
+            const std::uint64_t at = offset();
             const std::uint64_t index = varint();
             if (index >= alternatives) {
-                fail(at, "signal variant " + std::to_string(index) + " (expected 0 to " +
-                             std::to_string(alternatives - 1) + ")");
+                fail(Kind::BadVariant, at,
+                     "signal variant " + std::to_string(index) + " (expected 0 to " +
+                         std::to_string(alternatives - 1) + ")");
             }
             get_payload(value.payload, index, std::make_index_sequence<alternatives>());
         } else {
@@ -80,11 +90,27 @@ public:
         }
     }
 
-    void finish() const {
-        if (p_ == end_) return;
-        const std::size_t n = remaining();
-        fail(p_, std::to_string(n) + (n == 1 ? " byte" : " bytes") + " after the last field, monitor_subsampling_factor,",
-             false);
+    // After the last field: the data must end here. A source that cannot
+    // tell its size is read on for at most TRAILING_PROBE bytes to say how
+    // many follow.
+    void finish() {
+        const std::uint64_t at = offset();
+        std::uint64_t extra = 0;
+        bool more = false;
+        if (const auto known = remaining()) {
+            extra = *known;
+        } else {
+            while (fill(1) > 0 && !more) {
+                extra += available();
+                p_ = end_;
+                more = extra > TRAILING_PROBE;
+            }
+        }
+        if (extra == 0) return;
+        path_.clear();
+        fail(Kind::TrailingData, at,
+             std::string(more ? "more than " : "") + std::to_string(more ? TRAILING_PROBE : extra) +
+                 (extra == 1 ? " byte" : " bytes") + " after the last field, monitor_subsampling_factor,");
     }
 
 private:
@@ -123,97 +149,190 @@ private:
         return out;
     }
 
-    [[noreturn]] void fail(const std::uint8_t* at, const std::string& problem, bool in_field = true) const {
-        const auto offset = static_cast<std::size_t>(at - begin_);
-        std::string message = problem + " at byte " + std::to_string(offset);
-        if (in_field) message += " in " + path();
-        throw Failure{{offset, std::move(message)}};
+    [[noreturn]] void fail(Kind kind, std::uint64_t at, const std::string& problem) const {
+        DecodeError e{kind, at, path(), problem + " at byte " + std::to_string(at)};
+        if (!e.path.empty()) e.message += " in " + e.path;
+        throw Failure{std::move(e)};
     }
 
-    std::size_t remaining() const noexcept { return static_cast<std::size_t>(end_ - p_); }
+    // The stream offset of the read position.
+    std::uint64_t offset() const noexcept { return base_ + static_cast<std::uint64_t>(p_ - buffer_.get()); }
+    std::size_t available() const noexcept { return static_cast<std::size_t>(end_ - p_); }
 
-    void need(std::size_t n) const {
-        if (remaining() < n) fail(end_, "unexpected end of data");
+    // What remains of the data from the read position, when the source knows.
+    std::optional<std::uint64_t> remaining() const {
+        const auto rest = source_.remaining();
+        if (!rest) return std::nullopt;
+        return *rest + available();
     }
 
-    std::uint8_t byte() {
-        need(1);
-        return *p_++;
+    // Makes at least n bytes available from the read position, or all that
+    // remain when the data ends first; returns how many are.
+    std::size_t fill(std::size_t n) {
+        if (available() >= n) return available();
+        // Keep the bytes not read yet and a few before them.
+        const std::size_t keep = std::min<std::size_t>(HISTORY, static_cast<std::size_t>(p_ - buffer_.get()));
+        const std::uint8_t* const from = p_ - keep;
+        const std::size_t moved = static_cast<std::size_t>(end_ - from);
+        base_ += static_cast<std::uint64_t>(from - buffer_.get());
+        std::memmove(buffer_.get(), from, moved);
+        p_ = buffer_.get() + keep;
+        end_ = buffer_.get() + moved;
+        std::uint8_t* const limit = buffer_.get() + DECODE_BUFFER;
+        while (available() < n && end_ < limit) {
+            const std::size_t got = source_.read({end_, static_cast<std::size_t>(limit - end_)});
+            if (got == 0) break;
+            end_ += got;
+        }
+        return available();
+    }
+
+    void need(std::size_t n) {
+        if (fill(n) < n) fail(Kind::EndOfData, offset() + available(), "unexpected end of data");
     }
 
     // LEB128 in its shortest form, at most ten bytes, below 2^64.
     std::uint64_t varint() {
-        const std::uint8_t* const at = p_;
+        const std::uint64_t at = offset();
+        fill(MAX_VARINT);
         std::uint64_t value = 0;
         for (unsigned i = 0;; ++i) {
-            const std::uint8_t b = byte();
-            if (i == 9 && b > 1) fail(at, b & 0x80 ? "varint longer than 10 bytes" : "varint beyond 64 bits");
+            need(1);
+            const std::uint8_t b = *p_++;
+            if (i == 9 && b > 1) {
+                if (b & 0x80) fail(Kind::VarintTooLong, at, "varint longer than 10 bytes");
+                fail(Kind::VarintTooLarge, at, "varint beyond 64 bits");
+            }
             value |= static_cast<std::uint64_t>(b & 0x7f) << (7 * i);
             if ((b & 0x80) == 0) {
-                if (b == 0 && i > 0) fail(at, "varint not in its shortest form");
+                if (b == 0 && i > 0) fail(Kind::VarintNotShortest, at, "varint not in its shortest form");
                 return value;
             }
         }
     }
 
-    // An element count, checked against what the rest of the data can hold.
+    // An element count. Where the source knows what remains, it is checked
+    // against what that can hold.
     std::size_t count(std::size_t min_element_size) {
-        const std::uint8_t* at = p_;
+        const std::uint64_t at = offset();
         const std::uint64_t n = varint();
-        if (n > remaining() / min_element_size) {
-            fail(at, "count " + std::to_string(n) + " larger than the " + std::to_string(remaining()) +
-                         " bytes that remain can hold");
+        if (const auto rest = remaining(); rest && n > *rest / min_element_size) {
+            fail(Kind::CountTooLarge, at,
+                 "count " + std::to_string(n) + " larger than the " + std::to_string(*rest) +
+                     " bytes that remain can hold");
         }
+        if (n > SIZE_MAX) fail(Kind::CountTooLarge, at, "count " + std::to_string(n) + " larger than memory");
         return static_cast<std::size_t>(n);
     }
 
-    void get_levels(std::vector<std::int16_t>& levels) {
-        const std::size_t n = count(1);
-        levels.resize(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint8_t* const at = p_;
-            std::uint32_t z = 0;
-            for (unsigned k = 0;; ++k) {
-                const std::uint8_t b = byte();
-                if (k == 2 && b > 3) fail_at_level(at, "level beyond 16 bits", i);
-                z |= static_cast<std::uint32_t>(b & 0x7f) << (7 * k);
-                if ((b & 0x80) == 0) {
-                    if (b == 0 && k > 0) fail_at_level(at, "level not in its shortest form", i);
-                    break;
-                }
-            }
-            levels[i] = static_cast<std::int16_t>((z >> 1) ^ (0u - (z & 1)));
+    // Reserves room for the elements of an array of n as they are shown to
+    // arrive: the first few, then (where the count was checked against the
+    // size of the data) all at once, else as the vector grows.
+    template <class V>
+    void make_room(V& v, std::size_t n, std::size_t first) {
+        if (v.capacity() >= n) return;
+        if (v.size() == 0) {
+            v.reserve(std::min(n, first));
+        } else if (v.size() >= first && remaining()) {
+            v.reserve(n);
+            prefer_huge_pages(v.data(), v.capacity() * sizeof(typename V::value_type));
         }
     }
 
-    [[noreturn]] void fail_at_level(const std::uint8_t* at, const std::string& problem, std::size_t level) {
-        Part part(*this, level);
-        fail(at, problem);
+    template <class V>
+    void get_array(V& value) {
+        const std::size_t n = count(min_wire_size<typename V::value_type>());
+        value.clear();
+        for (std::size_t i = 0; i < n; ++i) {
+            make_room(value, n, FIRST_ELEMENTS);
+            value.emplace_back();
+            Part part(*this, i);
+            get(value.back());
+        }
+    }
+
+    void get_text(std::string& value) {
+        const std::uint64_t at = offset();
+        std::size_t left = count(1);
+        value.clear();
+        while (left > 0) {
+            make_room(value, left + value.size(), FIRST_LEVELS);
+            need(1);
+            const std::size_t take = std::min(left, available());
+            value.append(reinterpret_cast<const char*>(p_), take);
+            p_ += take;
+            left -= take;
+        }
+        if (!utf8::is_valid(value)) fail(Kind::TextNotUtf8, at, "text that is not valid UTF-8");
+    }
+
+    // Levels are decoded a buffer at a time, in bulk, straight into the
+    // array, which grows by what the buffer can hold.
+    void get_levels(std::vector<std::int16_t>& levels) {
+        const std::size_t n = count(1);
+        levels.clear();
+        while (levels.size() < n) {
+            make_room(levels, n, FIRST_LEVELS);
+            const std::size_t done = levels.size();
+            fill(MIN_LEVEL_RUN_BYTES);
+            const std::size_t run = std::min(n - done, available());
+            levels.resize(done + run);
+            const LevelRun r = get_level_varints(p_, end_, levels.data() + done, run);
+            levels.resize(done + r.levels);
+            p_ = r.end;
+            // A level that breaks the rules or may stand across the end of
+            // the buffer: on its own, with the exact failure.
+            if (r.levels == 0 || r.failed) get_one_level(levels);
+        }
+    }
+
+    void get_one_level(std::vector<std::int16_t>& levels) {
+        Part part(*this, levels.size());
+        const std::uint64_t at = offset();
+        std::uint32_t z = 0;
+        for (unsigned k = 0;; ++k) {
+            need(1);
+            const std::uint8_t b = *p_++;
+            if (k == 2 && b > 3) fail(Kind::LevelTooLarge, at, "level beyond 16 bits");
+            z |= static_cast<std::uint32_t>(b & 0x7f) << (7 * k);
+            if ((b & 0x80) == 0) {
+                if (b == 0 && k > 0) fail(Kind::LevelNotShortest, at, "level not in its shortest form");
+                break;
+            }
+        }
+        levels.push_back(static_cast<std::int16_t>((z >> 1) ^ (0u - (z & 1))));
     }
 
     template <class Payload, std::size_t... I>
     void get_payload(Payload& payload, std::uint64_t index, std::index_sequence<I...>) {
-        ((index == I ? (get(payload.template emplace<I>()), true) : false) || ...);
+        (void)((index == I ? (get(payload.template emplace<I>()), true) : false) || ...);
     }
 
-    const std::uint8_t* const begin_;
+    ByteSource& source_;
+    std::unique_ptr<std::uint8_t[]> buffer_;
     const std::uint8_t* p_;
-    const std::uint8_t* const end_;
+    std::uint8_t* end_;
+    std::uint64_t base_ = 0;  // the stream offset of buffer_[0]
     std::vector<Step> path_;
 };
 
 }  // namespace
 
-Result<Settings, DecodeError> decode(std::span<const std::uint8_t> bytes) {
+Result<Settings, DecodeError> decode(ByteSource& source) {
     try {
-        Decoder decoder(bytes);
+        Decoder decoder(source);
         Settings settings{};
         decoder.get(settings);
         decoder.finish();
         return settings;
-    } catch (const Failure& f) {
-        return f.error;
+    } catch (Failure& f) {
+        return std::move(f.error);
     }
+}
+
+Result<Settings, DecodeError> decode(std::span<const std::uint8_t> bytes) {
+    MemorySource source(bytes);
+    return decode(source);
 }
 
 }  // namespace protocols

@@ -91,10 +91,130 @@ std::uint8_t* put_levels(std::uint8_t* p, const std::int16_t* levels, std::size_
 
 #endif
 
+// Reading levels back. Each level is read with one four-byte load, of
+// which it uses one to three bytes.
+LevelRun get_levels_one_by_one(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out,
+                               std::size_t n) noexcept {
+    const std::uint8_t* p = in;
+    std::size_t i = 0;
+    for (; i < n && end - p >= 4; ++i) {
+        std::uint32_t w;
+        std::memcpy(&w, p, sizeof w);
+        const std::uint32_t second = w >> 7 & 1;            // a second byte follows
+        const std::uint32_t third = second & (w >> 15 & 1);  // and a third
+        const std::uint32_t b1 = w >> 8 & 0xff, b2 = w >> 16 & 0xff;
+        // The last byte must not be zero (shortest form) and a third at most 3 (16 bits).
+        const bool bad = (second & !third & (b1 == 0)) | (third & ((b2 == 0) | (b2 > 3)));
+        if (bad) return {i, p, true};
+        const std::uint32_t z = (w & 0x7f) | (second ? (b1 & 0x7f) << 7 : 0) | (third ? b2 << 14 : 0);
+        out[i] = static_cast<std::int16_t>((z >> 1) ^ (0u - (z & 1)));
+        p += 1 + second + third;
+    }
+    return {i, p, false};
+}
+
+[[gnu::target("default")]]
+LevelRun get_levels(const std::uint8_t* in, const std::uint8_t*, std::int16_t*, std::size_t) noexcept {
+    return {0, in, false};
+}
+
+#if defined(__x86_64__)
+
+// Sixteen bytes at a time. A level ends at each byte below 0x80 and takes
+// the one or two bytes before it when they are continuation bytes, so every
+// byte position is decoded in parallel as if a level ended there, from the
+// byte and the two before it; then the positions where levels do end are
+// packed together, eight lanes at a time, with a byte shuffle chosen by
+// which of the eight end one. The look-back reaches two bytes before `in`,
+// where the count or the previous level ends.
+constexpr std::array<std::array<std::uint8_t, 16>, 256> make_packing16() {
+    std::array<std::array<std::uint8_t, 16>, 256> t{};
+    for (unsigned mask = 0; mask < 256; ++mask) {
+        unsigned out = 0;
+        for (unsigned lane = 0; lane < 8; ++lane) {
+            if (mask >> lane & 1) {
+                t[mask][out++] = static_cast<std::uint8_t>(2 * lane);
+                t[mask][out++] = static_cast<std::uint8_t>(2 * lane + 1);
+            }
+        }
+        for (; out < 16; ++out) t[mask][out] = 0x80;
+    }
+    return t;
+}
+
+alignas(16) constexpr std::array<std::array<std::uint8_t, 16>, 256> PACKING16 = make_packing16();
+
+[[gnu::target("avx2,popcnt")]]
+LevelRun get_levels(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out, std::size_t n) noexcept {
+    const __m256i low7 = _mm256_set1_epi16(0x7f);
+    const __m256i one = _mm256_set1_epi16(1);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i three = _mm_set1_epi8(3);
+    const std::uint8_t* p = in;
+    std::size_t done = 0;
+    // Sixteen bytes end at most sixteen levels, all of them this array's.
+    while (n - done >= 16 && end - p >= 16) {
+        const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i prev1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
+        const __m128i prev2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 2));
+        // Bytes of 0x80 and above continue a level.
+        const __m128i cont = _mm_cmpgt_epi8(zero, cur);
+        const __m128i cont1 = _mm_cmpgt_epi8(zero, prev1);
+        const __m128i cont2 = _mm_cmpgt_epi8(zero, prev2);
+        // Where a level ends after a continuation byte, the last byte must not
+        // be 0 (shortest form), after two it must be at most 3 (16 bits), and
+        // no level has three continuation bytes.
+        const __m128i ends_long = _mm_andnot_si128(cont, cont1);
+        const __m128i bad = _mm_or_si128(
+            _mm_or_si128(_mm_and_si128(ends_long, _mm_cmpeq_epi8(cur, zero)),
+                         _mm_and_si128(_mm_and_si128(ends_long, cont2), _mm_cmpgt_epi8(cur, three))),
+            _mm_and_si128(_mm_and_si128(cont, cont1), cont2));
+        if (!_mm_testz_si128(bad, bad)) break;
+
+        const __m256i b0 = _mm256_cvtepu8_epi16(cur);
+        const __m256i b1 = _mm256_cvtepu8_epi16(prev1);
+        const __m256i b2 = _mm256_cvtepu8_epi16(prev2);
+        const __m256i second = _mm256_cvtepi8_epi16(cont1);  // all ones: two bytes or more
+        const __m256i third = _mm256_and_si256(second, _mm256_cvtepi8_epi16(cont2));
+        const __m256i low1 = _mm256_and_si256(b1, low7);
+        const __m256i z2 = _mm256_or_si256(low1, _mm256_slli_epi16(b0, 7));
+        const __m256i z3 = _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(b2, low7), _mm256_slli_epi16(low1, 7)),
+                                           _mm256_slli_epi16(b0, 14));
+        __m256i z = _mm256_blendv_epi8(b0, z2, second);
+        z = _mm256_blendv_epi8(z, z3, third);
+        const __m256i level =
+            _mm256_xor_si256(_mm256_srli_epi16(z, 1), _mm256_sub_epi16(_mm256_setzero_si256(), _mm256_and_si256(z, one)));
+
+        const auto ends = static_cast<unsigned>(~_mm_movemask_epi8(cur)) & 0xffff;
+        const __m256i shuffle = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(PACKING16[ends & 0xff].data()))),
+            _mm_load_si128(reinterpret_cast<const __m128i*>(PACKING16[ends >> 8].data())), 1);
+        const __m256i packed = _mm256_shuffle_epi8(level, shuffle);
+        const auto low_count = static_cast<std::size_t>(_mm_popcnt_u32(ends & 0xff));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done), _mm256_castsi256_si128(packed));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done + low_count), _mm256_extracti128_si256(packed, 1));
+        done += low_count + static_cast<std::size_t>(_mm_popcnt_u32(ends >> 8));
+        p += 16;
+    }
+    // Back to the end of the last level: past the last byte below 0x80.
+    while (p != in && p[-1] >= 0x80) --p;
+    return {done, p, false};
+}
+
+#endif
+
 }  // namespace
 
 std::uint8_t* put_level_varints(std::uint8_t* out, const std::int16_t* levels, std::size_t n) noexcept {
     return put_levels(out, levels, n);
+}
+
+LevelRun get_level_varints(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out,
+                           std::size_t n) noexcept {
+    const LevelRun bulk = get_levels(in, end, out, n);
+    if (bulk.failed) return bulk;
+    const LevelRun rest = get_levels_one_by_one(bulk.end, end, out + bulk.levels, n - bulk.levels);
+    return {bulk.levels + rest.levels, rest.end, rest.failed};
 }
 
 }  // namespace protocols

@@ -1,4 +1,5 @@
-// The bulk of a protocol file: the zigzag varints of a waveform's levels.
+// The bulk of a protocol file: the zigzag varints of a waveform's levels,
+// written and read a run at a time.
 #pragma once
 
 #include <cstddef>
@@ -13,5 +14,24 @@ inline constexpr std::size_t LEVEL_VARINT_SLACK = 16;
 // which must have room for 3 * n + LEVEL_VARINT_SLACK bytes; returns the end
 // of the bytes written.
 std::uint8_t* put_level_varints(std::uint8_t* out, const std::int16_t* levels, std::size_t n) noexcept;
+
+// Bytes before the first level that get_level_varints may read: the end of
+// the count before it, or of the previous level.
+inline constexpr std::size_t LEVEL_LOOK_BACK = 16;
+// The fewest bytes worth a run; fewer go one level at a time.
+inline constexpr std::size_t MIN_LEVEL_RUN_BYTES = 64;
+
+struct LevelRun {
+    std::size_t levels;       // decoded and stored
+    const std::uint8_t* end;  // past the last byte of the last level decoded
+    bool failed;              // stopped at a level that breaks the wire rules
+};
+
+// Decodes at most n levels from [in, end) into `out`, stopping before a level
+// that may not end before `end`, and at one that is longer than three bytes,
+// beyond 16 bits or not in its shortest form (which the caller then reads on
+// its own for the exact failure).
+LevelRun get_level_varints(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out,
+                           std::size_t n) noexcept;
 
 }  // namespace protocols

@@ -1,19 +1,38 @@
-// Reading a protocol file back: the strict inverse of encode().
+// Reading a protocol file back: the strict inverse of encode(), from memory or
+// streamed from a file or a pipe.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
+#include "protocols/byte_source.hpp"
 #include "protocols/result.hpp"
 #include "protocols/settings.hpp"
 
 namespace protocols {
 
 struct DecodeError {
-    std::size_t offset;   // of the first byte that does not fit
-    std::string message;  // e.g. "unexpected end of data at byte 187 in channel_b_settings.modulation_source.external"
+    enum class Kind : std::uint8_t {
+        EndOfData,         // the data ends inside a field
+        TrailingData,      // bytes after the last field
+        BadBoolean,        // a boolean byte other than 00 and 01
+        BadVariant,        // a signal variant index past the last
+        VarintTooLong,     // more than ten bytes
+        VarintTooLarge,    // beyond 64 bits
+        VarintNotShortest,
+        LevelTooLarge,     // a waveform level beyond 16 bits
+        LevelNotShortest,
+        TextNotUtf8,
+        CountTooLarge,     // more elements than the bytes that remain can hold
+    };
+    Kind kind;
+    std::uint64_t offset;  // of the first byte that does not fit (the end of the data for EndOfData)
+    std::string path;      // of the field: "channel_b_settings.modulation_source.external"; empty after the last
+    std::string message;   // e.g. "unexpected end of data at byte 187 in channel_b_settings.modulation_source.external"
 };
 
 // Accepts exactly the bytes that encode() produces for some Settings, and so
@@ -22,8 +41,20 @@ struct DecodeError {
 // bytes after the last field, a varint longer than ten bytes, beyond 64 bits
 // or not in its shortest form, a level beyond 16 bits, a boolean byte other
 // than 00 and 01, a signal variant above 4, a text that is not UTF-8, an
-// array count larger than the bytes that remain could hold (so a short file
-// cannot make it allocate much).
+// array count larger than the bytes that remain could hold.
 Result<Settings, DecodeError> decode(std::span<const std::uint8_t> bytes);
+
+// The same, read through a fixed buffer; stops at the first byte that
+// cannot belong to a protocol file. Where the source knows how many bytes
+// remain (a regular file), counts are checked against them and arrays are
+// allocated once at their final size; where it does not (a pipe), arrays
+// grow only as their bytes arrive, a count that the data cannot hold shows
+// as the end of the data, and after the last field at most TRAILING_PROBE
+// more bytes are read to say how many follow. Throws what the source throws
+// (a failed read) and std::bad_alloc.
+Result<Settings, DecodeError> decode(ByteSource& source);
+
+inline constexpr std::size_t DECODE_BUFFER = 64 * 1024;
+inline constexpr std::size_t TRAILING_PROBE = 1 << 20;
 
 }  // namespace protocols

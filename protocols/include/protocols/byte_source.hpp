@@ -1,0 +1,55 @@
+// Where a stream of bytes comes from: a protocol file in memory, on disk or
+// in a pipe.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace protocols {
+
+class ByteSource {
+public:
+    // Reads at most into.size() (> 0) bytes into `into`; 0 at the end of the
+    // data. May throw, for a failed read.
+    virtual std::size_t read(std::span<std::uint8_t> into) = 0;
+
+    // How many bytes read() will still return, when the source knows.
+    virtual std::optional<std::uint64_t> remaining() const { return std::nullopt; }
+
+protected:
+    ~ByteSource() = default;
+};
+
+class MemorySource final : public ByteSource {
+public:
+    explicit MemorySource(std::span<const std::uint8_t> bytes) noexcept : rest_(bytes) {}
+    std::size_t read(std::span<std::uint8_t> into) override;
+    std::optional<std::uint64_t> remaining() const override { return rest_.size(); }
+
+private:
+    std::span<const std::uint8_t> rest_;
+};
+
+// An open file descriptor, which it does not own. A regular file's size
+// tells what remains; a pipe's does not. A failed read throws
+// std::system_error with its error number.
+class FileSource : public ByteSource {
+public:
+    explicit FileSource(int fd);
+    std::size_t read(std::span<std::uint8_t> into) override;
+    std::optional<std::uint64_t> remaining() const override;
+
+protected:
+    // Called when a read was interrupted by a signal, before it is repeated;
+    // may throw to give up instead.
+    virtual void interrupted() {}
+
+private:
+    int fd_;
+    std::optional<std::uint64_t> size_;  // of a regular file, from where it was when opened
+    std::uint64_t position_ = 0;
+};
+
+}  // namespace protocols

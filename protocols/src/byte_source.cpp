@@ -1,0 +1,46 @@
+#include "protocols/byte_source.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+namespace protocols {
+
+std::size_t MemorySource::read(std::span<std::uint8_t> into) {
+    const std::size_t n = std::min(into.size(), rest_.size());
+    std::memcpy(into.data(), rest_.data(), n);
+    rest_ = rest_.subspan(n);
+    return n;
+}
+
+FileSource::FileSource(int fd) : fd_(fd) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        // From where the descriptor stands, which for standard input need not be the start.
+        const off_t at = ::lseek(fd, 0, SEEK_CUR);
+        if (at >= 0 && at <= st.st_size) size_ = static_cast<std::uint64_t>(st.st_size - at);
+    }
+}
+
+std::size_t FileSource::read(std::span<std::uint8_t> into) {
+    for (;;) {
+        const ssize_t n = ::read(fd_, into.data(), into.size());
+        if (n >= 0) {
+            position_ += static_cast<std::uint64_t>(n);
+            return static_cast<std::size_t>(n);
+        }
+        if (errno != EINTR) throw std::system_error(errno, std::generic_category());
+        interrupted();
+    }
+}
+
+std::optional<std::uint64_t> FileSource::remaining() const {
+    if (!size_) return std::nullopt;
+    return *size_ - std::min(*size_, position_);
+}
+
+}  // namespace protocols
