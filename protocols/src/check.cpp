@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string_view>
 #include <utility>
 
@@ -27,10 +29,11 @@ std::string how_many(std::uint64_t n, std::string_view one, std::string_view man
     return counted + (n == 1 ? " (0)" : " (0 to " + number(n - 1) + ")");
 }
 
+// Hands each finding on as it is found.
 struct Findings {
-    std::vector<Finding> list;
-    void error(std::string message) { list.push_back({Finding::Severity::Error, std::move(message)}); }
-    void warning(std::string message) { list.push_back({Finding::Severity::Warning, std::move(message)}); }
+    const std::function<void(const Finding&)>& found;
+    void error(std::string message) { found({Finding::Severity::Error, std::move(message)}); }
+    void warning(std::string message) { found({Finding::Severity::Warning, std::move(message)}); }
 };
 
 void check_limits(const Settings& s, Findings& f) {
@@ -78,114 +81,143 @@ void check_channel(const Settings& s, const ChannelSettings& c, char name, Findi
     }
 }
 
-// "1 -> 2 -> 3 -> 1": the shortest cycle from `start` back to it within its
-// component, found breadth first; long ones are shortened in the middle.
-template <class Edge>
-std::string shortest_cycle(std::size_t start, const std::vector<std::size_t>& component, Edge&& edge) {
-    constexpr std::size_t NONE = SIZE_MAX;
-    std::vector<std::size_t> parent(component.size(), NONE);
-    std::vector<std::size_t> queue{start};
-    std::size_t last = NONE;  // the signal whose edge leads back to start
-    for (std::size_t head = 0; head < queue.size() && last == NONE; ++head) {
-        const std::size_t v = queue[head];
-        for (unsigned k = 0; k < 2; ++k) {
-            const std::size_t w = edge(v, k);
-            if (w == NONE || component[w] != component[start]) continue;
-            if (w == start) {
-                last = v;
-                break;
-            }
-            if (parent[w] == NONE) {
-                parent[w] = v;
-                queue.push_back(w);
-            }
-        }
-    }
-    std::vector<std::size_t> cycle;
-    for (std::size_t v = last; v != start; v = parent[v]) cycle.push_back(v);
-    cycle.push_back(start);
-    std::reverse(cycle.begin(), cycle.end());
-    constexpr std::size_t SHOWN = 8;
-    std::string path;
-    for (std::size_t k = 0; k < cycle.size(); ++k) {
-        if (k == SHOWN && cycle.size() > SHOWN + 1) {
-            path += "... -> ";
-            k = cycle.size() - 1;
-        }
-        path += number(cycle[k]) + " -> ";
-    }
-    return path + number(start);
-}
-
-// Mixes that name each other in a cycle: each group of mixes that reach one
+// Mixes that name each other in a cycle. Each group of mixes that reach one
 // another (a strongly connected component, found with Tarjan's algorithm on
 // a stack of its own, as a file may chain a million mixes) is reported once,
-// with the shortest cycle through its lowest signal.
-void report_cycles(const std::vector<Signal>& signals, Findings& f) {
-    const std::size_t n = signals.size();
-    constexpr std::size_t NONE = SIZE_MAX;
-    const auto mix = [&](std::size_t i) { return std::get_if<MixedSignalParams>(&signals[i].payload); };
-    // The mixes that signal i names, or NONE: self-references are reported
-    // on their own, and only mixes can be part of a cycle.
-    const auto edge = [&](std::size_t i, unsigned k) {
+// at its lowest signal, with the shortest cycle through that signal. Time and
+// memory are linear in the table: four bytes a signal for each of two
+// arrays, reused from the search for the cycles' paths.
+class MixCycles {
+public:
+    explicit MixCycles(const std::vector<Signal>& signals) : signals_(signals), n_(signals.size()) {}
+
+    void report(Findings& f) {
+        bool any = false;  // a mix that names another: tables without one need no arrays
+        for (std::size_t i = 0; i < n_ && !any; ++i) any = edge(i, 0) != NONE || edge(i, 1) != NONE;
+        if (!any) return;
+        if (n_ >= NONE) throw std::length_error("check: more signals than the cycle search can number");
+        index_.assign(n_, NONE);
+        low_.assign(n_, 0);
+        on_stack_.assign(n_, false);
+        cyclic_.assign(n_, false);
+        for (std::size_t root = 0; root < n_; ++root) {
+            if (mix(root) != nullptr && index_[root] == NONE) components_from(static_cast<std::uint32_t>(root));
+        }
+        // From here low_[v] names the lowest signal of v's component, and
+        // index_ serves the path search as each signal's parent.
+        std::fill(index_.begin(), index_.end(), NONE);
+        for (std::size_t v = 0; v < n_; ++v) {
+            if (!cyclic_[v] || low_[v] != v) continue;
+            f.error("signal " + number(v) + " mixes itself through signals " +
+                    shortest_cycle(static_cast<std::uint32_t>(v)) + ", but mixes must not form a cycle");
+        }
+    }
+
+private:
+    static constexpr std::uint32_t NONE = UINT32_MAX;
+
+    const MixedSignalParams* mix(std::size_t i) const { return std::get_if<MixedSignalParams>(&signals_[i].payload); }
+
+    // The mix that mix i names in its field k, or NONE: self-references are
+    // reported on their own, and only mixes can be part of a cycle.
+    std::uint32_t edge(std::size_t i, unsigned k) const {
         const MixedSignalParams* m = mix(i);
+        if (m == nullptr) return NONE;
         const std::uint64_t next = k == 0 ? m->a_idx : m->b_idx;
-        return next < n && next != i && mix(next) != nullptr ? static_cast<std::size_t>(next) : NONE;
-    };
-    std::vector<std::size_t> index(n, NONE), low(n, 0), component(n, NONE);
-    std::vector<std::size_t> open;  // Tarjan's stack
-    std::vector<bool> on_open(n, false);
-    struct Frame {
-        std::size_t signal;
-        unsigned edge;
-    };
-    std::vector<Frame> calls;
-    std::size_t counter = 0;
-    std::vector<std::pair<std::size_t, std::string>> found;
-    for (std::size_t root = 0; root < n; ++root) {
-        if (mix(root) == nullptr || index[root] != NONE) continue;
-        calls.push_back({root, 0});
-        index[root] = low[root] = counter++;
-        open.push_back(root);
-        on_open[root] = true;
+        return next < n_ && next != i && mix(next) != nullptr ? static_cast<std::uint32_t>(next) : NONE;
+    }
+
+    void components_from(std::uint32_t root) {
+        struct Frame {
+            std::uint32_t signal;
+            std::uint32_t edge;
+        };
+        std::vector<Frame> calls{{root, 0}};
+        visit(root);
         while (!calls.empty()) {
             Frame& top = calls.back();
-            const std::size_t v = top.signal;
+            const std::uint32_t v = top.signal;
             if (top.edge < 2) {
-                const std::size_t w = edge(v, top.edge++);
+                const std::uint32_t w = edge(v, top.edge++);
                 if (w == NONE) continue;
-                if (index[w] == NONE) {
-                    index[w] = low[w] = counter++;
-                    open.push_back(w);
-                    on_open[w] = true;
+                if (index_[w] == NONE) {
+                    visit(w);
                     calls.push_back({w, 0});
-                } else if (on_open[w]) {
-                    low[v] = std::min(low[v], index[w]);
+                } else if (on_stack_[w]) {
+                    low_[v] = std::min(low_[v], index_[w]);
                 }
                 continue;
             }
             calls.pop_back();
-            if (!calls.empty()) low[calls.back().signal] = std::min(low[calls.back().signal], low[v]);
-            if (low[v] != index[v]) continue;
-            // v is the root of a component: pop it.
-            std::size_t lowest = v, size = 0, w;
-            do {
-                w = open.back();
-                open.pop_back();
-                on_open[w] = false;
-                component[w] = v;
-                lowest = std::min(lowest, w);
-                ++size;
-            } while (w != v);
-            if (size > 1) found.emplace_back(lowest, shortest_cycle(lowest, component, edge));
+            if (!calls.empty()) low_[calls.back().signal] = std::min(low_[calls.back().signal], low_[v]);
+            if (low_[v] == index_[v]) pop_component(v);
         }
     }
-    std::sort(found.begin(), found.end());
-    for (auto& [lowest, path] : found) {
-        f.error("signal " + number(lowest) + " mixes itself through signals " + path +
-                ", but mixes must not form a cycle");
+
+    void visit(std::uint32_t v) {
+        index_[v] = low_[v] = counter_++;
+        open_.push_back(v);
+        on_stack_[v] = true;
     }
-}
+
+    // v is the root of a component: pop it, and mark its members with its
+    // lowest signal (their low values are not read again).
+    void pop_component(std::uint32_t v) {
+        const auto top = std::find(open_.rbegin(), open_.rend(), v).base() - 1;
+        const std::uint32_t lowest = *std::min_element(top, open_.end());
+        const bool cyclic = open_.end() - top > 1;
+        for (auto w = top; w != open_.end(); ++w) {
+            on_stack_[*w] = false;
+            low_[*w] = lowest;
+            cyclic_[*w] = cyclic;
+        }
+        open_.erase(top, open_.end());
+    }
+
+    // "1 -> 2 -> 3 -> 1": the shortest cycle from `start` back to it, found
+    // breadth first within its component; long ones are shortened in the
+    // middle. Components are disjoint, so parents need no resetting.
+    std::string shortest_cycle(std::uint32_t start) {
+        queue_.assign(1, start);
+        std::uint32_t last = NONE;  // the signal whose edge leads back to start
+        for (std::size_t head = 0; head < queue_.size() && last == NONE; ++head) {
+            const std::uint32_t v = queue_[head];
+            for (unsigned k = 0; k < 2; ++k) {
+                const std::uint32_t w = edge(v, k);
+                if (w == NONE || low_[w] != start) continue;
+                if (w == start) {
+                    last = v;
+                    break;
+                }
+                if (index_[w] == NONE) {
+                    index_[w] = v;
+                    queue_.push_back(w);
+                }
+            }
+        }
+        std::vector<std::uint32_t>& cycle = queue_;  // done with the queue
+        cycle.clear();
+        for (std::uint32_t v = last; v != start; v = index_[v]) cycle.push_back(v);
+        cycle.push_back(start);
+        std::reverse(cycle.begin(), cycle.end());
+        constexpr std::size_t SHOWN = 8;
+        std::string path;
+        for (std::size_t k = 0; k < cycle.size(); ++k) {
+            if (k == SHOWN && cycle.size() > SHOWN + 1) {
+                path += "... -> ";
+                k = cycle.size() - 1;
+            }
+            path += number(std::uint64_t{cycle[k]}) + " -> ";
+        }
+        return path + number(std::uint64_t{start});
+    }
+
+    const std::vector<Signal>& signals_;
+    const std::size_t n_;
+    std::vector<std::uint32_t> index_, low_, open_, queue_;
+    std::vector<bool> on_stack_, cyclic_;
+    std::uint32_t counter_ = 0;
+};
 
 // Mixes that name missing signals, and mixes that name themselves, directly
 // or through other mixes: each cycle is reported once, at its lowest signal.
@@ -206,7 +238,7 @@ void check_mixes(const Settings& s, Findings& f) {
             f.error("signal " + number(i) + " mixes itself (" + fields + "), but a mix must name other signals");
         }
     }
-    report_cycles(s.signals, f);
+    MixCycles(s.signals).report(f);
 }
 
 template <class Params>
@@ -230,14 +262,14 @@ void check_signals(const Settings& s, Findings& f) {
                 f.error("signal " + number(i) + " has " + number(a->samples.size()) + " levels, but the session of " +
                         number(s.session_duration) + " s has " + number(*samples) + " samples");
             }
-            std::size_t outside = 0, first = 0;
-            for (std::size_t k = 0; k < a->samples.size(); ++k) {
-                // Levels are 16-bit: only negatives are outside 0 to MAX_LEVEL.
-                static_assert(config::MAX_LEVEL == INT16_MAX);
-                if (a->samples[k] >= 0) continue;
-                if (outside++ == 0) first = k;
-            }
+            // Levels are 16-bit: only negatives are outside 0 to MAX_LEVEL.
+            static_assert(config::MAX_LEVEL == INT16_MAX);
+            std::size_t outside = 0;
+            for (const std::int16_t level : a->samples) outside += level < 0;  // vectorises
             if (outside > 0) {
+                const auto first = static_cast<std::size_t>(
+                    std::find_if(a->samples.begin(), a->samples.end(), [](std::int16_t l) { return l < 0; }) -
+                    a->samples.begin());
                 f.error("signal " + number(i) + " has " + number(outside) + (outside == 1 ? " level" : " levels") +
                         " outside 0 to " + number(std::uint64_t{config::MAX_LEVEL}) + ", the first " +
                         std::to_string(a->samples[first]) + " at sample " + number(first));
@@ -254,14 +286,19 @@ const char* severity_name(Finding::Severity severity) noexcept {
     return severity == Finding::Severity::Error ? "error" : "warning";
 }
 
-std::vector<Finding> check(const Settings& settings) {
-    Findings f;
+void check(const Settings& settings, const std::function<void(const Finding&)>& found) {
+    Findings f{found};
     check_limits(settings, f);
     check_channel(settings, settings.channel_a_settings, 'A', f);
     check_channel(settings, settings.channel_b_settings, 'B', f);
     check_mixes(settings, f);
     check_signals(settings, f);
-    return std::move(f.list);
+}
+
+std::vector<Finding> check(const Settings& settings) {
+    std::vector<Finding> list;
+    check(settings, [&](const Finding& finding) { list.push_back(finding); });
+    return list;
 }
 
 }  // namespace protocols

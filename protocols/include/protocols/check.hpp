@@ -3,6 +3,7 @@
 // session length, values outside their limits or the machine's.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ const char* severity_name(Finding::Severity severity) noexcept;
 // intensity outside its limits. Warnings: an intensity above the machine's
 // maximum set point; an external input, coil or coil setting that the
 // machine does not have; a signal parameter that is not finite.
+// Calls found(finding) for each, in the order above, as it is found; the
+// memory the checks take does not grow with the number of findings.
+void check(const Settings& settings, const std::function<void(const Finding&)>& found);
 std::vector<Finding> check(const Settings& settings);
 
 }  // namespace protocols
