@@ -52,10 +52,10 @@ public:
             for (const auto& element : value) put(element);
         } else if constexpr (kind == WireKind::Variant) {
             put_u64(value.payload.index());
-            std::visit([this](const auto& params) { put(params); }, value.payload);
+            std::visit([&](const auto& params) { put(params); }, value.payload);
         } else {
             static_assert(kind == WireKind::Record);
-            for_each_field(value, [this](std::string_view, const auto& f) { put(f); });
+            for_each_field(value, [&](std::string_view, const auto& f) { put(f); });
         }
     }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
 
 namespace protocols::text {
 namespace {
@@ -39,6 +40,8 @@ constexpr std::size_t LINE_BLOCK = 32;
 // Bytes a level line may store past its end on the fast path: the rest of
 // the line block and of the eight-byte level text.
 constexpr std::size_t LEVEL_OVERRUN = LINE_BLOCK + 8;
+// The longest text of a level and its comma: "-32768,".
+constexpr std::size_t MAX_LEVEL_TEXT = 7;
 
 inline std::size_t level_digits(std::int16_t level) noexcept {
     const int a = level < 0 ? -level : level;
@@ -96,6 +99,42 @@ void Filler::levels(std::span<const std::int16_t> levels, std::size_t depth) noe
     for (; i < levels.size(); ++i) p_ = put_level_line(p_, levels[i], indent);
 }
 
+void Streamer::flush() {
+    if (p_ != begin_) sink_.write({reinterpret_cast<const std::uint8_t*>(begin_), static_cast<std::size_t>(p_ - begin_)});
+    p_ = begin_;
+}
+
+void Streamer::put(std::string_view s) {
+    if (s.size() > free()) {
+        flush();
+        if (s.size() > free()) {  // longer than the buffer: a coil name, say
+            sink_.write({reinterpret_cast<const std::uint8_t*>(s.data()), s.size()});
+            return;
+        }
+    }
+    std::memcpy(p_, s.data(), s.size());
+    p_ += s.size();
+}
+
+void Streamer::newline(std::size_t depth) {
+    if (1 + 4 * depth > free()) flush();
+    Filler filler({p_, free()});
+    filler.newline(depth);
+    p_ = filler.position();
+}
+
+void Streamer::levels(std::span<const std::int16_t> levels, std::size_t depth) {
+    const std::size_t longest = 1 + 4 * depth + MAX_LEVEL_TEXT;  // a line break, indentation, "-32768,"
+    while (!levels.empty()) {
+        if (free() < longest) flush();
+        const std::size_t run = std::min(levels.size(), free() / longest);
+        Filler filler({p_, free()});
+        filler.levels(levels.first(run), depth);
+        p_ = filler.position();
+        levels = levels.subspan(run);
+    }
+}
+
 void Appender::levels(std::span<const std::int16_t> levels, std::size_t depth) {
     for (const std::int16_t level : levels) {  // the plain way; Filler is the fast one
         newline(depth);
@@ -114,6 +153,13 @@ ProtocolText measure_protocol(const Settings& settings) noexcept {
 void render_protocol(const Settings& settings, std::span<char> out) noexcept {
     Filler filler(out);
     write_protocol(settings, filler);
+}
+
+void render_protocol(const Settings& settings, Waveforms waveforms, std::span<char> buffer, ByteSink& sink) {
+    if (buffer.size() < MIN_RENDER_BUFFER) throw std::length_error("render_protocol: buffer below MIN_RENDER_BUFFER");
+    Streamer streamer(buffer, sink);
+    write_protocol(settings, streamer, waveforms);
+    streamer.flush();
 }
 
 std::string render_protocol(const Settings& settings, Waveforms waveforms) {

@@ -15,6 +15,7 @@
 #include <variant>
 #include <vector>
 
+#include "protocols/byte_sink.hpp"
 #include "protocols/fields.hpp"
 #include "protocols/format.hpp"
 #include "protocols/settings.hpp"
@@ -58,10 +59,32 @@ public:
     void put(char c) noexcept { *p_++ = c; }
     void newline(std::size_t depth) noexcept;
     void levels(std::span<const std::int16_t> levels, std::size_t depth) noexcept;
+    char* position() const noexcept { return p_; }
 
 private:
     char* p_;
     char* const end_;
+};
+
+// Writes through a fixed buffer to a sink, handing the buffer on whenever
+// the next piece does not fit; waveforms go a buffer's worth of levels at a
+// time through a Filler.
+class Streamer {
+public:
+    Streamer(std::span<char> buffer, ByteSink& sink) noexcept
+        : begin_(buffer.data()), p_(begin_), end_(begin_ + buffer.size()), sink_(sink) {}
+    void put(std::string_view s);
+    void put(char c) { put(std::string_view(&c, 1)); }
+    void newline(std::size_t depth);
+    void levels(std::span<const std::int16_t> levels, std::size_t depth);
+    void flush();
+
+private:
+    std::size_t free() const noexcept { return static_cast<std::size_t>(end_ - p_); }
+    char* const begin_;
+    char* p_;
+    char* const end_;
+    ByteSink& sink_;
 };
 
 // Appends to a string.
@@ -174,13 +197,17 @@ private:
     }
 
     void summary(const std::vector<std::int16_t>& levels) {
-        const auto [min, max] = std::minmax_element(levels.begin(), levels.end());
+        std::int16_t min = levels.front(), max = levels.front();
+        for (const std::int16_t level : levels) {  // vectorises, unlike std::minmax_element
+            min = std::min(min, level);
+            max = std::max(max, level);
+        }
         out_.put('<');
         integer(levels.size());
         out_.put(levels.size() == 1 ? " level: min " : " levels: min ");
-        integer(*min);
+        integer(min);
         out_.put(", max ");
-        integer(*max);
+        integer(max);
         out_.put(", first ");
         integer(levels.front());
         out_.put(", last ");
@@ -231,7 +258,7 @@ void Writer<Out>::wire_value(const T& v) {
         out_.put('(');
         ++depth_;
         open_item("");
-        std::visit([this](const auto& params) { value(params); }, v.payload);
+        std::visit([&](const auto& params) { value(params); }, v.payload);
         close_item();
         close(')', "");
     } else {

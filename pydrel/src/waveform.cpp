@@ -53,11 +53,10 @@ static_assert(HALF_BELOW < 0.5 && 0.5 - HALF_BELOW == 0x1p-54);
 // One branch-free pass over n samples `STEP` doubles apart: writes the level
 // of every sample and returns whether all lay inside [0, 1] (NaN does not).
 // Those outside are converted as 0.0, so that no conversion overflows; the
-// caller then discards the block. The common layouts have their step fixed at compile time, where
-// the loads vectorise too: flat (1), reversed (-1) and every other element (2).
+// caller then discards the block.
 template <std::ptrdiff_t STEP>
-[[gnu::target_clones("arch=x86-64-v4", "avx2", "default")]]
-bool write_levels_all_inside(const double* first, std::size_t n, std::int16_t* out) noexcept {
+[[gnu::always_inline]] inline bool write_levels_all_inside(const double* first, std::size_t n,
+                                                           std::int16_t* out) noexcept {
     std::int64_t outside = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const double v = first[static_cast<std::ptrdiff_t>(i) * STEP];
@@ -68,6 +67,30 @@ bool write_levels_all_inside(const double* first, std::size_t n, std::int16_t* o
             static_cast<std::int32_t>(fraction * protocols::config::LEVEL_FULL_SCALE + HALF_BELOW));
     }
     return outside == 0;
+}
+
+// The common layouts have their step fixed at compile time, where the loads
+// vectorise too: flat (1), reversed (-1) and every other element (2). Each
+// has its versions for AVX-512, AVX2 and baseline x86-64.
+// (Clang multiversions no function templates, hence three functions.)
+[[gnu::target_clones("arch=x86-64-v4", "avx2", "default")]]
+bool write_levels_flat(const double* first, std::size_t n, std::int16_t* out) noexcept {
+    return write_levels_all_inside<1>(first, n, out);
+}
+[[gnu::target_clones("arch=x86-64-v4", "avx2", "default")]]
+bool write_levels_reversed(const double* first, std::size_t n, std::int16_t* out) noexcept {
+    return write_levels_all_inside<-1>(first, n, out);
+}
+[[gnu::target_clones("arch=x86-64-v4", "avx2", "default")]]
+bool write_levels_every_other(const double* first, std::size_t n, std::int16_t* out) noexcept {
+    return write_levels_all_inside<2>(first, n, out);
+}
+
+template <std::ptrdiff_t STEP>
+bool write_levels_at_step(const double* first, std::size_t n, std::int16_t* out) noexcept {
+    if constexpr (STEP == 1) return write_levels_flat(first, n, out);
+    else if constexpr (STEP == -1) return write_levels_reversed(first, n, out);
+    else return write_levels_every_other(first, n, out);
 }
 
 // Raises the check of the first sample of the block outside [0, 1].
@@ -84,7 +107,7 @@ template <std::ptrdiff_t STEP>
 void append_levels(const double* first, std::size_t n, std::vector<std::int16_t>& out) {
     const std::size_t at = out.size();
     out.resize(at + n);  // within the reserved capacity
-    if (!write_levels_all_inside<STEP>(first, n, out.data() + at)) fail_first_outside(first, STEP, n);
+    if (!write_levels_at_step<STEP>(first, n, out.data() + at)) fail_first_outside(first, STEP, n);
 }
 
 }  // namespace

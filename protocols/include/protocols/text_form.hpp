@@ -13,6 +13,7 @@
 #include <variant>
 #include <vector>
 
+#include "protocols/byte_sink.hpp"
 #include "protocols/settings.hpp"
 
 namespace protocols::text {
@@ -33,6 +34,12 @@ ProtocolText measure_protocol(const Settings& settings) noexcept;
 // Fills exactly measure_protocol(settings).size bytes.
 void render_protocol(const Settings& settings, std::span<char> out) noexcept;
 std::string render_protocol(const Settings& settings, Waveforms waveforms = Waveforms::Full);
+
+// Streams the text through `buffer` to `sink`, handing it on each time it
+// fills and once at the end, so that the memory the text takes is the
+// buffer's, however long the waveforms.
+inline constexpr std::size_t MIN_RENDER_BUFFER = 4096;
+void render_protocol(const Settings& settings, Waveforms waveforms, std::span<char> buffer, ByteSink& sink);
 
 // A value of a one-line record: a number, a bare word such as an error kind,
 // or a text, which is quoted and escaped.
