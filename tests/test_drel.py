@@ -166,3 +166,64 @@ def test_command_line(args, status, output):
     run = drel(*args)
     assert run.returncode == status
     assert (run.stdout if status == 0 else run.stderr).decode().startswith(output)
+
+
+def varint(n):
+    out = bytearray()
+    while n >= 0x80:
+        out.append(n & 0x7F | 0x80)
+        n >>= 7
+    return bytes(out + bytes([n]))
+
+
+def with_signals(tmp_path, name, entries):
+    """A new protocol's file with these encoded signals (bytes 150-159 hold the one it is saved with)."""
+    new = saved(pydrel.Protocol(), tmp_path, "new.drel").read_bytes()
+    (tmp_path / name).write_bytes(new[:150] + varint(len(entries)) + b"".join(entries) + new[160:])
+
+
+# Generated inputs that once ran away: each ends promptly (the time limit is
+# only a guard against a hang) with the status and the first line expected.
+MIX_CYCLES = 1_000_000  # signal 2k mixes 2k+1 and back
+HOSTILE = {
+    "endless zeros": (["check", "/dev/zero"], None, 2,
+                      "/dev/zero: cannot be read: more than 1048576 bytes after the last field, "
+                      "monitor_subsampling_factor, at byte 124"),
+    "endless text on standard input": (["check", "-"], "yes", 2,
+                                       "-: cannot be read: boolean byte 79 (expected 00 or 01) at byte 0 "
+                                       "in running_on_target_machine"),
+    "a file and more through a pipe": (["check", "-"], "default+5", 2,
+                                       "-: cannot be read: 5 bytes after the last field, "
+                                       "monitor_subsampling_factor, at byte 201"),
+    "two-signal mix cycles": (["check", "cycles.drel"], None, 1,
+                              "cycles.drel: error: signal 0 mixes itself through signals 0 -> 1 -> 0, "
+                              "but mixes must not form a cycle"),
+    "empty waveforms, checked": (["check", "empty.drel"], None, 1,
+                                 "empty.drel: error: signal 0 has 0 levels, but the session of 60.0 s has "
+                                 "300000 samples"),
+    "empty waveforms, as JSON": (["check", "--json", "empty.drel"], None, 1, '{"files": [{"file": "empty.drel"'),
+    "empty waveforms, summed up": (["show", "--summary", "empty.drel"], None, 0, "Protocol {"),
+}
+
+
+@pytest.mark.parametrize("args, stdin, status, first_line", HOSTILE.values(), ids=HOSTILE.keys())
+def test_hostile_input_ends_promptly(tmp_path, args, stdin, status, first_line):
+    if "cycles.drel" in args:
+        with_signals(tmp_path, "cycles.drel", [b"\x03" + varint(i ^ 1) * 2 for i in range(2 * MIX_CYCLES)])
+    if "empty.drel" in args:
+        with_signals(tmp_path, "empty.drel", [b"\x04\x00"] * 1_000_000)
+    feeder = subprocess.Popen(["yes"], stdout=subprocess.PIPE) if stdin == "yes" else None
+    data = saved(pydrel.Protocol(), tmp_path).read_bytes() + bytes(5) if stdin == "default+5" else None
+    with open(tmp_path / "out", "wb") as out:
+        run = subprocess.run([str(DREL), *args], cwd=tmp_path, stdin=feeder.stdout if feeder else None,
+                             input=data, stdout=out, stderr=subprocess.PIPE, timeout=120)
+    if feeder:
+        feeder.kill()
+        feeder.wait()
+    assert run.returncode == status
+    with open(tmp_path / "out", "rb") as out:
+        first = out.readline().decode() or run.stderr.decode()
+        lines = 1 + sum(1 for _ in out)
+    assert first.startswith(first_line)
+    if "cycles.drel" in args:
+        assert lines == MIX_CYCLES

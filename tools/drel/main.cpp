@@ -1,17 +1,24 @@
 // drel: reads protocol files back, shows them, and checks them before they
-// reach a stimulator.
+// reach a stimulator. Each file is read through a fixed buffer and its text
+// or its findings are written as they are made, so memory holds one decoded
+// protocol at a time, whatever the size of the input or the output.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <variant>
 #include <vector>
 
+#include "input.hpp"
+#include "output.hpp"
 #include "protocols/check.hpp"
-#include "protocols/decode.hpp"
 #include "protocols/text_form.hpp"
-#include "protocols/utf8.hpp"
 
+namespace drel {
 namespace {
 
 constexpr const char* USAGE =
@@ -39,107 +46,57 @@ constexpr const char* HELP =
 constexpr int FINDINGS = 1;
 constexpr int TROUBLE = 2;
 
-struct Input {
-    std::string name;  // as given, "-" for standard input
-    std::vector<std::uint8_t> bytes;
-    std::string error;  // why it could not be read or decoded
-};
+// The text of a protocol goes out through a buffer of this size.
+constexpr std::size_t TEXT_BUFFER = 256 * 1024;
 
-Input read_file(const std::string& name) {
-    Input in{name, {}, {}};
-    std::FILE* f = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
-    if (f == nullptr) {
-        in.error = std::strerror(errno);
-        return in;
-    }
-    char buf[1 << 16];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) in.bytes.insert(in.bytes.end(), buf, buf + n);
-    if (std::ferror(f)) in.error = std::strerror(errno);
-    if (f != stdin) std::fclose(f);
-    return in;
-}
-
-void write_out(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
-
-// A JSON string; file names need not be UTF-8, so they are read leniently.
-std::string json(std::string_view s) {
-    const std::string text = protocols::utf8::decode_lossy(s);
-    std::string out = "\"";
-    for (const char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char hex[8];
-                    std::snprintf(hex, sizeof hex, "\\u%04x", static_cast<unsigned>(c));
-                    out += hex;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
-}
-
-int show(const std::vector<std::string>& files, protocols::text::Waveforms waveforms) {
+int show(const std::vector<std::string>& files, protocols::text::Waveforms waveforms, Output& out) {
     int status = 0;
+    const auto buffer = std::make_unique_for_overwrite<char[]>(TEXT_BUFFER);
     for (std::size_t i = 0; i < files.size(); ++i) {
-        const Input in = read_file(files[i]);
-        std::string error = in.error;
-        auto decoded = protocols::decode(in.bytes);
-        if (error.empty() && !decoded) error = decoded.error().message;
-        if (!error.empty()) {
-            std::fprintf(stderr, "%s: cannot be read: %s\n", in.name.c_str(), error.c_str());
+        const auto protocol = read_protocol(files[i]);
+        if (const auto* error = std::get_if<std::string>(&protocol)) {
+            report(out, files[i] + ": cannot be read: " + *error);
             status = TROUBLE;
             continue;
         }
-        if (files.size() > 1) write_out((i > 0 ? "\n==> " : "==> ") + in.name + " <==\n");
-        write_out(protocols::text::render_protocol(decoded.value(), waveforms));
-        write_out("\n");
+        if (files.size() > 1) out.write((i > 0 ? "\n==> " : "==> ") + files[i] + " <==\n");
+        protocols::text::render_protocol(std::get<protocols::Settings>(protocol), waveforms,
+                                         {buffer.get(), TEXT_BUFFER}, out);
+        out.write("\n");
     }
     return status;
 }
 
-int check(const std::vector<std::string>& files, bool as_json) {
+int check(const std::vector<std::string>& files, bool as_json, Output& out) {
     int status = 0;
-    std::string report = "{\"files\": [";
+    if (as_json) out.write("{\"files\": [");
     for (std::size_t i = 0; i < files.size(); ++i) {
-        const Input in = read_file(files[i]);
-        std::string error = in.error;
-        std::vector<protocols::Finding> findings;
-        if (error.empty()) {
-            const auto decoded = protocols::decode(in.bytes);
-            if (decoded) findings = protocols::check(decoded.value());
-            else error = decoded.error().message;
+        const auto protocol = read_protocol(files[i]);
+        const auto* error = std::get_if<std::string>(&protocol);
+        if (error != nullptr) status = TROUBLE;
+        if (as_json) {
+            out.write(std::string(i > 0 ? ", " : "") + "{\"file\": " + json(files[i]) +
+                      ", \"error\": " + (error != nullptr ? json(*error) : "null") + ", \"findings\": [");
+        } else if (error != nullptr) {
+            report(out, files[i] + ": cannot be read: " + *error);
         }
-        if (!error.empty()) {
-            status = TROUBLE;
-            if (!as_json) std::fprintf(stderr, "%s: cannot be read: %s\n", in.name.c_str(), error.c_str());
-        } else if (!findings.empty() && status == 0) {
-            status = FINDINGS;
+        if (error == nullptr) {
+            bool first = true;
+            protocols::check(std::get<protocols::Settings>(protocol), [&](const protocols::Finding& f) {
+                if (status == 0) status = FINDINGS;
+                const char* severity = protocols::severity_name(f.severity);
+                if (as_json) {
+                    out.write(std::string(first ? "" : ", ") + "{\"severity\": \"" + severity +
+                              "\", \"message\": " + json(f.message) + "}");
+                } else {
+                    out.write(files[i] + ": " + severity + ": " + f.message + "\n");
+                }
+                first = false;
+            });
         }
-        if (!as_json) {
-            for (const auto& f : findings) {
-                write_out(in.name + ": " + protocols::severity_name(f.severity) + ": " + f.message + "\n");
-            }
-            continue;
-        }
-        report += i > 0 ? ", " : "";
-        report += "{\"file\": " + json(in.name) + ", \"error\": " + (error.empty() ? "null" : json(error)) +
-                  ", \"findings\": [";
-        for (std::size_t k = 0; k < findings.size(); ++k) {
-            report += k > 0 ? ", " : "";
-            report += std::string("{\"severity\": \"") + protocols::severity_name(findings[k].severity) +
-                      "\", \"message\": " + json(findings[k].message) + "}";
-        }
-        report += "]}";
+        if (as_json) out.write("]}");
     }
-    if (as_json) write_out(report + "]}\n");
+    if (as_json) out.write("]}\n");
     return status;
 }
 
@@ -148,18 +105,15 @@ int usage_error(const std::string& problem) {
     return TROUBLE;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+int run(const std::vector<std::string>& args, Output& out) {
     if (args.empty()) return usage_error("a command is missing");
     const std::string& command = args[0];
     if (command == "--help" || command == "-h") {
-        write_out(std::string(USAGE) + HELP);
+        out.write(std::string(USAGE) + HELP);
         return 0;
     }
     if (command == "--version") {
-        write_out("drel " DREL_VERSION "\n");
+        out.write("drel " DREL_VERSION "\n");
         return 0;
     }
     if (command != "show" && command != "check") return usage_error("unknown command '" + command + "'");
@@ -180,12 +134,24 @@ int main(int argc, char** argv) {
         }
     }
     if (files.empty()) return usage_error("no file given");
-    const int status = command == "show"
-                           ? show(files, summary ? protocols::text::Waveforms::Summary : protocols::text::Waveforms::Full)
-                           : check(files, as_json);
-    if (std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "drel: writing the output failed: %s\n", std::strerror(errno));
-        return TROUBLE;
+    return command == "show"
+               ? show(files, summary ? protocols::text::Waveforms::Summary : protocols::text::Waveforms::Full, out)
+               : check(files, as_json, out);
+}
+
+}  // namespace
+}  // namespace drel
+
+int main(int argc, char** argv) {
+    try {
+        drel::Output out;
+        const int status = drel::run({argv + 1, argv + argc}, out);
+        out.flush();
+        return status;
+    } catch (const std::system_error& e) {
+        std::fprintf(stderr, "drel: writing the output failed: %s\n", std::strerror(e.code().value()));
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "drel: out of memory\n");
     }
-    return status;
+    return drel::TROUBLE;
 }

@@ -1,0 +1,79 @@
+#include "output.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+#include <utility>
+
+#include "protocols/utf8.hpp"
+
+namespace drel {
+namespace {
+
+void write_all(int fd, const char* data, std::size_t n) {
+    while (n > 0) {
+        const ssize_t done = ::write(fd, data, n);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) throw std::system_error(done < 0 ? errno : EIO, std::generic_category());
+        data += done;
+        n -= static_cast<std::size_t>(done);
+    }
+}
+
+}  // namespace
+
+Output::Output() : buffer_(std::make_unique_for_overwrite<char[]>(SIZE)) {}
+
+void Output::write(std::string_view text) {
+    if (text.size() > SIZE - used_) {
+        flush();
+        if (text.size() >= SIZE / 2) {  // large pieces (a protocol's text) go as they are
+            write_all(STDOUT_FILENO, text.data(), text.size());
+            return;
+        }
+    }
+    std::memcpy(buffer_.get() + used_, text.data(), text.size());
+    used_ += text.size();
+}
+
+void Output::write(std::span<const std::uint8_t> bytes) {
+    write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+void Output::flush() {
+    const std::size_t n = std::exchange(used_, 0);
+    write_all(STDOUT_FILENO, buffer_.get(), n);
+}
+
+void report(Output& out, const std::string& message) {
+    out.flush();
+    std::fprintf(stderr, "%s\n", message.c_str());
+}
+
+std::string json(std::string_view s) {
+    const std::string text = protocols::utf8::decode_lossy(s);
+    std::string out = "\"";
+    for (const char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char hex[8];
+                    std::snprintf(hex, sizeof hex, "\\u%04x", static_cast<unsigned>(c));
+                    out += hex;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace drel
