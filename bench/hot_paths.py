@@ -223,6 +223,98 @@ def bench_calls(size, reps):
     return rows
 
 
+BUILD = os.path.dirname(os.path.dirname(os.path.abspath(pydrel.__file__)))
+
+
+def run_process(argv):
+    """Runs argv with its output to /dev/null; returns nanoseconds."""
+    start = perf_ns()
+    code = subprocess.run(argv, stdout=subprocess.DEVNULL).returncode
+    if code not in (0, 1):
+        raise RuntimeError(f"{argv} exited with {code}")
+    return perf_ns() - start
+
+
+def peak_rss(argv):
+    """A program's peak resident memory in bytes. GNU time forks it from a
+    process of its own: a child of this interpreter would count the
+    interpreter's size too, which its peak keeps across exec."""
+    run = subprocess.run(["/usr/bin/time", "-f", "%M", *argv], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                         text=True)
+    if run.returncode not in (0, 1):
+        raise RuntimeError(f"{argv} exited with {run.returncode}: {run.stderr}")
+    return int(run.stderr.split()[-1]) * 1024
+
+
+def bench_drel(size, reps, tmp):
+    """drel on the longest session: its commands against the library's decoder
+    alone (a program that reads and decodes the file), and show against str()."""
+    drel, decode_only = os.path.join(BUILD, "bin", "drel"), os.path.join(BUILD, "bench", "decode_only")
+    p = session(size["waveform_seconds"])
+    p.add_arbitrary_signal(samples_for(size["waveform_seconds"]))
+    path, small = os.path.join(tmp, "longest.drel"), os.path.join(tmp, "new.drel")
+    p.save(path)
+    pydrel.Protocol().save(small)
+    mb = f"{os.path.getsize(path) / 1e6:.1f} MB file"
+    m = interleave({
+        "decode": lambda: run_process([decode_only, path]),
+        "check": lambda: run_process([drel, "check", path]),
+        "summary": lambda: run_process([drel, "show", "--summary", path]),
+        "show": lambda: run_process([drel, "show", path]),
+        "str": lambda: timed(lambda: str(p)),
+    }, reps)
+    bound = "reading and decoding the file alone (a program of the protocol library)"
+    rows = [
+        row(f"drel check, {mb}", m["check"], m["decode"], bound, 1.5),
+        row(f"drel show --summary, {mb}", m["summary"], m["decode"], bound, 1.5),
+        row(f"drel show to /dev/null, {mb}", m["show"], m["str"], "str() of the same protocol", 1.5),
+    ]
+    growth = peak_rss([drel, "show", path]) - peak_rss([drel, "show", small])
+    rows.append(row("peak memory growth of drel show", growth, 2 * p.get_num_samples(),
+                    "2 bytes per level (the decoded waveform)", 1.2, unit="bytes"))
+    return rows
+
+
+def varint(n):
+    out = bytearray()
+    while n >= 0x80:
+        out.append(n & 0x7F | 0x80)
+        n >>= 7
+    return bytes(out + bytes([n]))
+
+
+def bench_drel_tables(size, tmp):
+    """drel on tables that once made it quadratic or huge: a million two-signal
+    mix cycles (signal 2k mixes 2k+1 and back) and four million empty
+    waveforms, each against reading and decoding the same file alone."""
+    drel, decode_only = os.path.join(BUILD, "bin", "drel"), os.path.join(BUILD, "bench", "decode_only")
+    scale = 1 if size is FULL else 10
+    new = os.path.join(tmp, "new.drel")
+    pydrel.Protocol().save(new)
+    with open(new, "rb") as f:
+        head, tail = (lambda b: (b[:150], b[160:]))(f.read())
+    tables = {
+        f"{1_000_000 // scale:,} two-signal mix cycles": [b"\x03" + varint(i ^ 1) * 2 for i in range(2_000_000 // scale)],
+        f"{4_000_000 // scale:,} empty waveforms": [b"\x04\x00"] * (4_000_000 // scale),
+    }
+    rows = []
+    for name, entries in tables.items():
+        path = os.path.join(tmp, "table.drel")
+        with open(path, "wb") as f:
+            f.write(head + varint(len(entries)) + b"".join(entries) + tail)
+        del entries
+        for command in (["check"], ["check", "--json"], ["show", "--summary"]):
+            label = f"drel {' '.join(command)}, {name}"
+            rows.append(row(label, run_process([drel, *command, path]), run_process([decode_only, path]),
+                            "reading and decoding the same file alone", None))
+            cycles = "cycles" in name  # their search takes two 32-bit numbers a signal
+            rows.append(row(f"peak memory of {label}", peak_rss([drel, *command, path]),
+                            peak_rss([decode_only, path]), "the decoded protocol (the peak of decoding alone)",
+                            None if cycles else 1.1, unit="bytes",
+                            note="the cycle search takes 8 bytes a signal" if cycles else None))
+    return rows
+
+
 def bench_informational(size, tmp):
     """Shapes without a target: timed once each, for the record."""
     rows = []
@@ -332,6 +424,8 @@ def print_table(rows):
         if text and text not in seen and r["path"] != "Protocol()":
             seen.add(text)
             name = r["path"] if r["note"] else "setters and add_*_signal" if r["unit"] == "ns" else r["path"].split(", ")[0]
+            if r["path"].startswith("drel") and not r["note"]:
+                name = "drel check and show --summary" if "decod" in text else "drel show"
             print(f"- {name}: {text}")
     print(f"- add_*_signal: added in batches of {BATCH} to new protocols")
 
@@ -350,6 +444,8 @@ def main():
         rows += bench_str(size, reps)
         rows += bench_calls(size, reps)
         rows += bench_memory(size)
+        rows += bench_drel(size, reps, tmp)
+        rows += bench_drel_tables(size, tmp)
         rows += bench_informational(size, tmp)
     if args.quick:  # the targets are for the full sizes
         for r in rows:

@@ -1,0 +1,83 @@
+// libFuzzer target: any bytes through the decoder, from memory and from a
+// pipe that hands them out a few at a time, which must agree; what it
+// accepts through the encoder (the same bytes again), the checks, and the
+// text form in full and summed up, rendered into memory of the measured size
+// and streamed through a small buffer, which must agree too.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "protocols/byte_source.hpp"
+#include "protocols/check.hpp"
+#include "protocols/decode.hpp"
+#include "protocols/encode.hpp"
+#include "protocols/text_form.hpp"
+
+namespace {
+
+void require(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+class Trickle final : public protocols::ByteSource {
+public:
+    explicit Trickle(std::span<const std::uint8_t> bytes) : rest_(bytes), state_(bytes.size()) {}
+    std::size_t read(std::span<std::uint8_t> into) override {
+        state_ = state_ * 6364136223846793005u + 1442695040888963407u;
+        const std::size_t n = std::min({into.size(), rest_.size(), std::size_t{1} + (state_ >> 60)});
+        std::copy_n(rest_.begin(), n, into.begin());
+        rest_ = rest_.subspan(n);
+        return n;
+    }
+
+private:
+    std::span<const std::uint8_t> rest_;
+    std::uint64_t state_;
+};
+
+class Collect final : public protocols::ByteSink {
+public:
+    void write(std::span<const std::uint8_t> bytes) override { text.append(bytes.begin(), bytes.end()); }
+    std::string text;
+};
+
+std::string streamed(const protocols::Settings& s, protocols::text::Waveforms waveforms) {
+    std::vector<char> buffer(protocols::text::MIN_RENDER_BUFFER);
+    Collect sink;
+    protocols::text::render_protocol(s, waveforms, buffer, sink);
+    return sink.text;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using protocols::DecodeError;
+    const std::span<const std::uint8_t> bytes(data, size);
+    const auto decoded = protocols::decode(bytes);
+    Trickle pipe(bytes);
+    const auto piped = protocols::decode(pipe);
+    if (!decoded) {
+        const DecodeError& e = decoded.error();
+        require(e.offset <= size);
+        require(e.message.find(" at byte " + std::to_string(e.offset)) != std::string::npos);
+        // Only a count that the data cannot hold and trailing bytes need the size to tell.
+        if (e.kind != DecodeError::Kind::CountTooLarge && e.kind != DecodeError::Kind::TrailingData) {
+            require(!piped && piped.error().message == e.message);
+        }
+        return 0;
+    }
+    const protocols::Settings& s = decoded.value();
+    const std::vector<std::uint8_t> again = protocols::encode(s);
+    require(std::equal(again.begin(), again.end(), bytes.begin(), bytes.end()));
+    require(piped && protocols::encode(piped.value()) == again);
+    protocols::check(s, [](const protocols::Finding& f) { require(!f.message.empty()); });
+    const std::string text = protocols::text::render_protocol(s);
+    require(text.size() == protocols::text::measure_protocol(s).size);
+    require(streamed(s, protocols::text::Waveforms::Full) == text);
+    require(streamed(s, protocols::text::Waveforms::Summary) ==
+            protocols::text::render_protocol(s, protocols::text::Waveforms::Summary));
+    return 0;
+}
