@@ -47,7 +47,8 @@ void check_limits(const Settings& s, Findings& f) {
         f.error("intensity is " + number(x) + ", but it must be between " + number(config::MIN_FRACTION) + " and " +
                 number(config::MAX_FRACTION));
     } else if (x > s.machine_config.max_intensity_setpoint) {
-        f.warning("intensity " + number(x) + " is above the machine's maximum set point " +
+        // The machine description does not fix the set point's unit.
+        f.warning("intensity " + number(x) + " is above the machine description's max_intensity_setpoint " +
                   number(s.machine_config.max_intensity_setpoint));
     }
 }
@@ -241,20 +242,100 @@ void check_mixes(const Settings& s, Findings& f) {
     MixCycles(s.signals).report(f);
 }
 
-template <class Params>
-void check_finite(const Params& p, std::size_t index, std::string_view kind, Findings& f) {
-    for_each_field(p, [&](std::string_view name, const auto& value) {
-        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(value)>, double>) {
-            if (!std::isfinite(value)) {
-                f.warning("signal " + number(index) + " (" + std::string(kind) + ") has " + std::string(name) + " " +
-                          number(value) + ", but signal parameters should be finite");
+// The signals that stimulate: those an enabled channel takes from the table
+// directly, and those that the mixes among them name, transitively.
+std::vector<bool> used_signals(const Settings& s) {
+    const std::size_t n = s.signals.size();
+    std::vector<bool> used(n, false);
+    std::vector<std::size_t> todo;
+    const auto use = [&](std::uint64_t i) {
+        if (i < n && !used[i]) {
+            used[i] = true;
+            todo.push_back(static_cast<std::size_t>(i));
+        }
+    };
+    for (const ChannelSettings* c : {&s.channel_a_settings, &s.channel_b_settings}) {
+        if (!c->enabled) continue;
+        for (const SignalSourceSelection* source : {&c->amplitude1_source, &c->amplitude2_source, &c->modulation_source}) {
+            if (!source->external_selected) use(source->internal);
+        }
+    }
+    while (!todo.empty()) {
+        const std::size_t i = todo.back();
+        todo.pop_back();
+        if (const auto* m = std::get_if<MixedSignalParams>(&s.signals[i].payload)) {
+            use(m->a_idx);
+            use(m->b_idx);
+        }
+    }
+    return used;
+}
+
+// The parameters of one signal, by what the stimulator reads them as. The
+// units of a sine's phase are the stimulator's (radians, degrees or turns),
+// so only its finiteness is checked.
+class SignalValues {
+public:
+    SignalValues(const Settings& s, std::size_t index, std::string_view kind, Findings& f)
+        : session_(s.session_duration), what_("signal " + number(index) + " (" + std::string(kind) + ") has "), f_(f) {}
+
+    void check(const ConstantSignalParams& p) { fraction("value", p.value); }
+    void check(const SineSignalParams& p) {
+        fraction("amplitude", p.amplitude);
+        if (finite("frequency", p.frequency)) {
+            if (p.frequency < 0.0) {
+                f_.warning(what_ + "frequency " + number(p.frequency) + " Hz, but a frequency must not be negative");
+            } else if (p.frequency > NYQUIST) {
+                f_.warning(what_ + "frequency " + number(p.frequency) + " Hz, but " + number(config::SAMPLING_RATE) +
+                           " samples/s carry at most " + number(NYQUIST) + " Hz");
             }
         }
-    });
-}
+        finite("phase", p.phase);
+        fraction("depth", p.depth);
+    }
+    void check(const RampSignalParams& p) {
+        fraction("peak", p.peak);
+        const bool up = duration("up_duration", p.up_duration);
+        const bool down = duration("down_duration", p.down_duration);
+        const double total = p.up_duration + p.down_duration;
+        if (up && down && total > session_) {
+            f_.warning(what_ + "up_duration and down_duration of " + number(total) + " s together, but the session lasts " +
+                       number(session_) + " s");
+        }
+    }
+    void check(const MixedSignalParams&) {}
+    void check(const ArbitrarySignalParams&) {}
+
+private:
+    static constexpr double NYQUIST = config::SAMPLING_RATE / 2;
+
+    bool finite(std::string_view name, double x) {
+        if (std::isfinite(x)) return true;
+        f_.warning(what_ + std::string(name) + " " + number(x) + ", but signal parameters should be finite");
+        return false;
+    }
+    void fraction(std::string_view name, double x) {
+        if (finite(name, x) && !config::is_fraction(x)) {
+            f_.warning(what_ + std::string(name) + " " + number(x) + ", but it is read as a fraction of full scale, from " +
+                       number(config::MIN_FRACTION) + " to " + number(config::MAX_FRACTION));
+        }
+    }
+    // Whether the duration is one: finite and not negative.
+    bool duration(std::string_view name, double x) {
+        if (!finite(name, x)) return false;
+        if (x >= 0.0) return true;
+        f_.warning(what_ + std::string(name) + " " + number(x) + " s, but a duration must not be negative");
+        return false;
+    }
+
+    double session_;
+    std::string what_;
+    Findings& f_;
+};
 
 void check_signals(const Settings& s, Findings& f) {
     const std::optional<std::uint64_t> samples = sample_count(s.session_duration);
+    const std::vector<bool> used = used_signals(s);
     for (std::size_t i = 0; i < s.signals.size(); ++i) {
         const Signal& signal = s.signals[i];
         if (const auto* a = std::get_if<ArbitrarySignalParams>(&signal.payload)) {
@@ -274,8 +355,9 @@ void check_signals(const Settings& s, Findings& f) {
                         " outside 0 to " + number(std::uint64_t{config::MAX_LEVEL}) + ", the first " +
                         std::to_string(a->samples[first]) + " at sample " + number(first));
             }
-        } else if (!std::holds_alternative<MixedSignalParams>(signal.payload)) {
-            std::visit([&](const auto& p) { check_finite(p, i, signal.variant_name(), f); }, signal.payload);
+        } else if (used[i]) {
+            SignalValues values(s, i, signal.variant_name(), f);
+            std::visit([&](const auto& p) { values.check(p); }, signal.payload);
         }
     }
 }

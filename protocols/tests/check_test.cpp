@@ -7,10 +7,14 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <ostream>
 #include <vector>
 
 namespace protocols {
+
+void PrintTo(const Finding& f, std::ostream* os) { *os << severity_name(f.severity) << ": " << f.message; }
+
 namespace {
 
 struct CheckCase {
@@ -81,6 +85,114 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   {{E, "signal 0 mixes itself (b_idx), but a mix must name other signals"},
                    {E, "signal 0 mixes itself through signals 0 -> 1 -> 0, but mixes must not form a cycle"}}}));
+
+// Every comparison of the checks, on both sides of its limit. The factory
+// default's one signal, a constant used by channel A, is replaced by the
+// signal under test.
+double above(double x) { return std::nextafter(x, std::numeric_limits<double>::infinity()); }
+double below(double x) { return std::nextafter(x, -std::numeric_limits<double>::infinity()); }
+std::function<void(Settings&)> only(Signal signal) {
+    return [signal](Settings& s) { s.signals = {signal}; };
+}
+Signal constant(double value) { return Signal{ConstantSignalParams{value}}; }
+Signal sine(double amplitude, double frequency, double depth = 1.0) {
+    return Signal{SineSignalParams{amplitude, frequency, 0.0, depth}};
+}
+Signal ramp(double peak, double up, double down) { return Signal{RampSignalParams{peak, up, down}}; }
+const std::string FRACTION = ", but it is read as a fraction of full scale, from 0.0 to 1.0";
+
+class Limits : public ::testing::TestWithParam<CheckCase> {};
+
+TEST_P(Limits, HoldOnTheirSideAndNotBeyond) {
+    Settings s = Settings::factory_default();
+    GetParam().change(s);
+    EXPECT_EQ(check(s), GetParam().findings);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boundaries, Limits,
+    ::testing::Values(
+        CheckCase{"shortest session", [](Settings& s) { s.session_duration = 0.01; }, {}},
+        CheckCase{"below the shortest", [](Settings& s) { s.session_duration = below(0.01); },
+                  {{E, "session duration is 0.009999999999999998 s, but it must be between 0.01 and 1800.0 s"}}},
+        CheckCase{"longest session", [](Settings& s) { s.session_duration = 1800.0; }, {}},
+        CheckCase{"above the longest", [](Settings& s) { s.session_duration = above(1800.0); },
+                  {{E, "session duration is 1800.0000000000002 s, but it must be between 0.01 and 1800.0 s"}}},
+        CheckCase{"intensity 0", [](Settings& s) { s.intensity = 0.0; }, {}},
+        CheckCase{"intensity below 0", [](Settings& s) { s.intensity = -5e-324; },
+                  {{E, "intensity is -5e-324, but it must be between 0.0 and 1.0"}}},
+        CheckCase{"intensity 1 at a set point of 1",
+                  [](Settings& s) { s.intensity = s.machine_config.max_intensity_setpoint = 1.0; }, {}},
+        CheckCase{"intensity at the set point", [](Settings& s) { s.intensity = 0.3; }, {}},
+        CheckCase{"intensity above the set point", [](Settings& s) { s.intensity = above(0.3); },
+                  {{W, "intensity 0.30000000000000004 is above the machine description's max_intensity_setpoint "
+                       "0.3"}}},
+        CheckCase{"last external input",
+                  [](Settings& s) { s.channel_a_settings.modulation_source = SignalSourceSelection::external_input(5); },
+                  {}},
+        CheckCase{"external input past the last",
+                  [](Settings& s) { s.channel_a_settings.modulation_source = SignalSourceSelection::external_input(6); },
+                  {{W, "channel A modulation source is external input 6, but the machine has 6 external inputs "
+                       "(0 to 5)"}}},
+        CheckCase{"signal one past the end",
+                  [](Settings& s) { s.channel_a_settings.amplitude2_source.internal = 1; },
+                  {{E, "channel A coil 2 amplitude source is signal 1, but the table has 1 signal (0)"}}},
+        CheckCase{"coil one past the machine's", [](Settings& s) { s.channel_a_settings.coil_idx = 1; },
+                  {{W, "channel A uses coil 1, but the machine describes 1 coil (0)"}}},
+        CheckCase{"coil setting one past the coil's", [](Settings& s) { s.channel_a_settings.coil_setting_idx = 1; },
+                  {{W, "channel A uses setting 1 of coil 0, but that coil has 1 setting (0)"}}},
+        CheckCase{"mix of the last signal",
+                  [](Settings& s) { s.signals = {constant(0.5), Signal{MixedSignalParams{0, 0}}}; }, {}},
+        CheckCase{"mix of the signal one past the end",
+                  [](Settings& s) { s.signals = {constant(0.5), Signal{MixedSignalParams{0, 2}}}; },
+                  {{E, "signal 1 mixes signal 2 (b_idx), but the table has 2 signals (0 to 1)"}}},
+        CheckCase{"waveform of the session's length",
+                  only(Signal{ArbitrarySignalParams{std::vector<std::int16_t>(300000, 32767)}}), {}},
+        CheckCase{"waveform one level short", only(Signal{ArbitrarySignalParams{std::vector<std::int16_t>(299999)}}),
+                  {{E, "signal 0 has 299999 levels, but the session of 60.0 s has 300000 samples"}}},
+        CheckCase{"waveform one level long", only(Signal{ArbitrarySignalParams{std::vector<std::int16_t>(300001)}}),
+                  {{E, "signal 0 has 300001 levels, but the session of 60.0 s has 300000 samples"}}},
+        CheckCase{"level below 0",
+                  [](Settings& s) {
+                      std::vector<std::int16_t> levels(300000);
+                      levels.back() = -1;
+                      s.signals = {Signal{ArbitrarySignalParams{levels}}};
+                  },
+                  {{E, "signal 0 has 1 level outside 0 to 32767, the first -1 at sample 299999"}}},
+        CheckCase{"fractions at both ends", [](Settings& s) { s.signals = {sine(0.0, 0.0, 1.0)}; }, {}},
+        CheckCase{"constant below 0", only(constant(-5e-324)),
+                  {{W, "signal 0 (Constant) has value -5e-324" + FRACTION}}},
+        CheckCase{"constant above 1", only(constant(above(1.0))),
+                  {{W, "signal 0 (Constant) has value 1.0000000000000002" + FRACTION}}},
+        CheckCase{"sine amplitude and depth", only(sine(-1.0, 10.0, 2.0)),
+                  {{W, "signal 0 (Sine) has amplitude -1.0" + FRACTION},
+                   {W, "signal 0 (Sine) has depth 2.0" + FRACTION}}},
+        CheckCase{"ramp peak", only(ramp(1.5, 1.0, 1.0)), {{W, "signal 0 (Ramp) has peak 1.5" + FRACTION}}},
+        CheckCase{"frequency at half the sampling rate", only(sine(1.0, 2500.0)), {}},
+        CheckCase{"frequency above half the sampling rate", only(sine(1.0, above(2500.0))),
+                  {{W, "signal 0 (Sine) has frequency 2500.0000000000005 Hz, but 5000.0 samples/s carry at most "
+                       "2500.0 Hz"}}},
+        CheckCase{"negative frequency", only(sine(1.0, -5e-324)),
+                  {{W, "signal 0 (Sine) has frequency -5e-324 Hz, but a frequency must not be negative"}}},
+        CheckCase{"ramp of no time, and of the whole session", [](Settings& s) {
+                      s.signals = {ramp(1.0, 0.0, 0.0), ramp(1.0, 30.0, 30.0), Signal{MixedSignalParams{0, 1}}};
+                      s.channel_a_settings.amplitude1_source.internal = 2;
+                  }, {}},
+        CheckCase{"negative durations", only(ramp(1.0, -5e-324, -1.0)),
+                  {{W, "signal 0 (Ramp) has up_duration -5e-324 s, but a duration must not be negative"},
+                   {W, "signal 0 (Ramp) has down_duration -1.0 s, but a duration must not be negative"}}},
+        CheckCase{"ramp longer than the session", only(ramp(1.0, above(30.0), above(30.0))),
+                  {{W, "signal 0 (Ramp) has up_duration and down_duration of 60.00000000000001 s together, but the "
+                       "session lasts 60.0 s"}}},
+        CheckCase{"not finite, and no range for what is not", only(sine(NAN, INFINITY)),
+                  {{W, "signal 0 (Sine) has amplitude NaN, but signal parameters should be finite"},
+                   {W, "signal 0 (Sine) has frequency inf, but signal parameters should be finite"}}},
+        CheckCase{"a signal no enabled channel uses",
+                  [](Settings& s) {
+                      s.signals = {constant(0.5), constant(7.0), constant(8.0)};
+                      s.channel_b_settings.modulation_source.internal = 2;  // channel B is off
+                  },
+                  {}}));
 
 }  // namespace
 }  // namespace protocols

@@ -26,9 +26,13 @@ const char* severity_name(Finding::Severity severity) noexcept;
 // the table; a mix that names a signal past the end, or itself directly or
 // through other mixes; a waveform whose level count is not the session's
 // sample count; a level outside 0 to 32767; a session duration or an
-// intensity outside its limits. Warnings: an intensity above the machine's
-// maximum set point; an external input, coil or coil setting that the
-// machine does not have; a signal parameter that is not finite.
+// intensity outside its limits. Warnings: an intensity above the machine
+// description's max_intensity_setpoint; an external input, coil or coil
+// setting that the machine does not have; and, for the signals that an
+// enabled channel uses (directly or through mixes), a parameter that is not
+// finite, a constant's value, a sine's amplitude or depth or a ramp's peak
+// outside 0.0 to 1.0, a sine's frequency below 0 or above half the sampling
+// rate, a ramp duration below 0, and a ramp longer than the session.
 // Calls found(finding) for each, in the order above, as it is found; the
 // memory the checks take does not grow with the number of findings.
 void check(const Settings& settings, const std::function<void(const Finding&)>& found);
