@@ -76,6 +76,23 @@ def test_clean_protocol_has_no_findings(tmp_path):
     assert (run.returncode, run.stdout, run.stderr) == (0, b"", b"")
 
 
+def quiet_mistakes(p):
+    """Values the module stores as given, used by channel A through mixes."""
+    p.set_session_duration(10.0)
+    p.add_constant_signal(5.0)
+    p.add_sine_signal(-2.0, -10.0, depth=7.0)
+    p.add_sine_signal(1.0, 4000.0)
+    p.add_ramp_signal(1.0, -1.0, 2.0)
+    p.add_ramp_signal(1.0, 250.0, 250.0)
+    p.add_constant_signal(0.5)  # 5
+    p.add_mixed_signal(0, 1)  # 6
+    p.add_mixed_signal(2, 3)  # 7
+    p.add_mixed_signal(6, 7)  # 8
+    p.set_amplitude_source(pydrel.Coil.A1, 8)
+    p.set_amplitude_source(pydrel.Coil.A2, 4)
+    p.set_modulation_source(pydrel.Channel.A, 5)
+
+
 def lengthened_session(p):
     p.add_arbitrary_signal(np.full(p.get_num_samples(), 0.5))
     p.set_session_duration(120.0)
@@ -108,16 +125,29 @@ FINDINGS = {
                                 ["error: signal 0 mixes signal 4 (b_idx), but the table has 1 signal (0)",
                                  "error: signal 0 mixes itself (a_idx), but a mix must name other signals"]),
     "intensity above the set point": (lambda p: p.set_stimulation_intensity(0.5),
-                                      ["warning: intensity 0.5 is above the machine's maximum set point 0.3"]),
+                                      ["warning: intensity 0.5 is above the machine description's "
+                                       "max_intensity_setpoint 0.3"]),
     "external input past the inputs": (
         lambda p: p.set_amplitude_source(pydrel.Coil.A2, 6, external=True),
         ["warning: channel A coil 2 amplitude source is external input 6, but the machine has 6 external "
          "inputs (0 to 5)"]),
     "parameters that are not finite": (
-        lambda p: (p.add_sine_signal(1.0, float("inf"), phase=float("nan")), p.add_ramp_signal(float("-inf"), 1, 1)),
+        lambda p: (p.add_sine_signal(1.0, float("inf"), phase=float("nan")), p.add_ramp_signal(float("-inf"), 1, 1),
+                   p.set_amplitude_source(pydrel.Coil.A2, 1)),
         ["warning: signal 0 (Sine) has frequency inf, but signal parameters should be finite",
          "warning: signal 0 (Sine) has phase NaN, but signal parameters should be finite",
          "warning: signal 1 (Ramp) has peak -inf, but signal parameters should be finite"]),
+    "values a stimulator cannot mean, in signals in use": (quiet_mistakes, [
+        "warning: signal 0 (Constant) has value 5.0, but it is read as a fraction of full scale, from 0.0 to 1.0",
+        "warning: signal 1 (Sine) has amplitude -2.0, but it is read as a fraction of full scale, from 0.0 to 1.0",
+        "warning: signal 1 (Sine) has frequency -10.0 Hz, but a frequency must not be negative",
+        "warning: signal 1 (Sine) has depth 7.0, but it is read as a fraction of full scale, from 0.0 to 1.0",
+        "warning: signal 2 (Sine) has frequency 4000.0 Hz, but 5000.0 samples/s carry at most 2500.0 Hz",
+        "warning: signal 3 (Ramp) has up_duration -1.0 s, but a duration must not be negative",
+        "warning: signal 4 (Ramp) has up_duration and down_duration of 500.0 s together, "
+        "but the session lasts 10.0 s"]),
+    "the same values in signals no channel uses": (lambda p: (quiet_mistakes(p), p.set_amplitude_source(
+        pydrel.Coil.A1, 5), p.set_amplitude_source(pydrel.Coil.A2, 5)), []),
 }
 
 
@@ -128,7 +158,6 @@ def test_check_findings(tmp_path, compose, findings):
     path = saved(p, tmp_path)
     run = drel("check", path)
     assert run.stdout.decode().splitlines() == [f"{path}: {f}" for f in findings]
-    assert run.returncode == (1 if findings else 0)
     report = json.loads(drel("check", "--json", path).stdout)
     assert report == {"files": [{"file": str(path), "error": None, "findings": [
         {"severity": f.split(": ", 1)[0], "message": f.split(": ", 1)[1]} for f in findings]}]}
@@ -149,6 +178,56 @@ def test_files_that_cannot_be_read(tmp_path):
     report = json.loads(drel("check", "--json", cut).stdout)
     assert report["files"][0]["error"].startswith("unexpected end of data at byte 177")
     assert drel("show", cut).returncode == 2
+
+
+# Files by what check finds in them -> how each is made.
+KINDS = {
+    "clean": lambda p: None,
+    "warning": lambda p: p.set_stimulation_intensity(0.5),
+    "error": lambda p: p.set_amplitude_source(pydrel.Coil.A1, 3),
+}
+
+
+@pytest.mark.partial_files
+@pytest.mark.parametrize("files, strict, status", [
+    (["clean"], False, 0),
+    (["warning"], False, 0),
+    (["warning"], True, 1),
+    (["error"], False, 1),
+    (["unreadable"], False, 2),
+    (["clean", "warning", "error"], False, 1),
+    (["warning", "clean"], True, 1),
+    (["error", "unreadable", "warning"], False, 2),
+    (["unreadable", "clean"], True, 2),
+])
+def test_check_exit_status_and_order(tmp_path, files, strict, status):
+    paths = []
+    for i, kind in enumerate(files):
+        path = tmp_path / f"{i}-{kind}.drel"
+        if kind == "unreadable":
+            path.write_bytes(b"\x02")
+        else:
+            p = pydrel.Protocol()
+            KINDS[kind](p)
+            p.save(str(path))
+        paths.append(str(path))
+    args = ["check", *(["--strict"] if strict else []), *paths]
+    run = subprocess.run([str(DREL), *args], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+    assert run.returncode == status
+    as_json = drel(*args[:1], "--json", *args[1:])
+    assert as_json.returncode == status and [f["file"] for f in json.loads(as_json.stdout)["files"]] == paths
+    # Standard error waits for what came before on standard output: the files stay in order.
+    named = [line.split(": ", 1)[0] for line in run.stdout.decode().splitlines()]
+    assert named == [p for p in paths if "clean" not in p]
+
+
+@pytest.mark.parametrize("entry, line", [
+    (b"\x04\x00", "                    samples: [],"),
+    (b"\x04\x01\x0a", "                    samples: <1 level: min 5, max 5, first 5, last 5>,"),
+])
+def test_show_summary_of_short_waveforms(tmp_path, entry, line):
+    with_signals(tmp_path, "short.drel", [entry])
+    assert line in drel("show", "--summary", tmp_path / "short.drel").stdout.decode().splitlines()
 
 
 @pytest.mark.parametrize(

@@ -2,6 +2,7 @@
 // reach a stimulator. Each file is read through a fixed buffer and its text
 // or its findings are written as they are made, so memory holds one decoded
 // protocol at a time, whatever the size of the input or the output.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -23,7 +24,7 @@ namespace {
 
 constexpr const char* USAGE =
     "usage: drel show [--summary] FILE...\n"
-    "       drel check [--json] FILE...\n"
+    "       drel check [--json] [--strict] FILE...\n"
     "       drel --help | --version\n";
 
 constexpr const char* HELP =
@@ -36,14 +37,15 @@ constexpr const char* HELP =
     "  check    report what would go wrong on a stimulator, one finding a line:\n"
     "           FILE: error|warning: message\n"
     "           --json     the findings as JSON instead\n"
+    "           --strict   count warnings as errors\n"
     "\n"
     "FILE may be any path; - reads standard input.\n"
     "\n"
-    "Exit status: 0 when every file was read (and, for check, has no finding);\n"
-    "1 when check found errors or warnings; 2 when a file could not be read or\n"
-    "decoded, or the command line was wrong.\n";
+    "Exit status: 2 when a file could not be read or decoded, or the command\n"
+    "line was wrong; else 1 when check found an error in some file (or, with\n"
+    "--strict, a warning); else 0. Warnings alone are printed and exit 0.\n";
 
-constexpr int FINDINGS = 1;
+constexpr int ERRORS = 1;
 constexpr int TROUBLE = 2;
 
 // The text of a protocol goes out through a buffer of this size.
@@ -67,13 +69,13 @@ int show(const std::vector<std::string>& files, protocols::text::Waveforms wavef
     return status;
 }
 
-int check(const std::vector<std::string>& files, bool as_json, Output& out) {
+int check(const std::vector<std::string>& files, bool as_json, bool strict, Output& out) {
     int status = 0;
     if (as_json) out.write("{\"files\": [");
     for (std::size_t i = 0; i < files.size(); ++i) {
         const auto protocol = read_protocol(files[i]);
         const auto* error = std::get_if<std::string>(&protocol);
-        if (error != nullptr) status = TROUBLE;
+        if (error != nullptr) status = TROUBLE;  // the worst of all files
         if (as_json) {
             out.write(std::string(i > 0 ? ", " : "") + "{\"file\": " + json(files[i]) +
                       ", \"error\": " + (error != nullptr ? json(*error) : "null") + ", \"findings\": [");
@@ -83,7 +85,7 @@ int check(const std::vector<std::string>& files, bool as_json, Output& out) {
         if (error == nullptr) {
             bool first = true;
             protocols::check(std::get<protocols::Settings>(protocol), [&](const protocols::Finding& f) {
-                if (status == 0) status = FINDINGS;
+                if (f.severity == protocols::Finding::Severity::Error || strict) status = std::max(status, ERRORS);
                 const char* severity = protocols::severity_name(f.severity);
                 if (as_json) {
                     out.write(std::string(first ? "" : ", ") + "{\"severity\": \"" + severity +
@@ -117,7 +119,7 @@ int run(const std::vector<std::string>& args, Output& out) {
         return 0;
     }
     if (command != "show" && command != "check") return usage_error("unknown command '" + command + "'");
-    bool summary = false, as_json = false, options = true;
+    bool summary = false, as_json = false, strict = false, options = true;
     std::vector<std::string> files;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -127,6 +129,8 @@ int run(const std::vector<std::string>& args, Output& out) {
             summary = true;
         } else if (options && a == "--json" && command == "check") {
             as_json = true;
+        } else if (options && a == "--strict" && command == "check") {
+            strict = true;
         } else if (options && a.size() > 1 && a[0] == '-') {
             return usage_error("unknown option '" + a + "' for " + command);
         } else {
@@ -136,7 +140,7 @@ int run(const std::vector<std::string>& args, Output& out) {
     if (files.empty()) return usage_error("no file given");
     return command == "show"
                ? show(files, summary ? protocols::text::Waveforms::Summary : protocols::text::Waveforms::Full, out)
-               : check(files, as_json, out);
+               : check(files, as_json, strict, out);
 }
 
 }  // namespace
