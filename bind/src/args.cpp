@@ -1,8 +1,8 @@
-#include "args.hpp"
+#include "bind/args.hpp"
 
 #include <string>
 
-#include "ref.hpp"
+#include "bind/ref.hpp"
 
 namespace pydrel {
 namespace {

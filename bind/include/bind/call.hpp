@@ -7,11 +7,11 @@
 
 #include <array>
 
-#include "args.hpp"
-#include "borrow.hpp"
-#include "convert.hpp"
-#include "entry.hpp"
-#include "ref.hpp"
+#include "bind/args.hpp"
+#include "bind/borrow.hpp"
+#include "bind/convert.hpp"
+#include "bind/entry.hpp"
+#include "bind/ref.hpp"
 
 namespace pydrel {
 

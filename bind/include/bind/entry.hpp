@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <new>
 
-#include "panic.hpp"
-#include "ref.hpp"
+#include "bind/panic.hpp"
+#include "bind/ref.hpp"
 
 namespace pydrel {
 

@@ -1,4 +1,4 @@
-#include "convert.hpp"
+#include "bind/convert.hpp"
 
 #include <cstring>
 #include <string>

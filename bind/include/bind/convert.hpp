@@ -11,8 +11,8 @@
 #include <span>
 #include <string_view>
 
-#include "args.hpp"
-#include "ref.hpp"
+#include "bind/args.hpp"
+#include "bind/ref.hpp"
 
 namespace pydrel {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "ref.hpp"
+#include "bind/ref.hpp"
 
 namespace pydrel {
 

@@ -1,10 +1,10 @@
-#include "panic.hpp"
+#include "bind/panic.hpp"
 
 #include <unistd.h>
 
 #include <cstdio>
 
-#include "ref.hpp"
+#include "bind/ref.hpp"
 
 namespace pydrel {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "ref.hpp"
+#include "bind/ref.hpp"
 
 namespace pydrel {
 
