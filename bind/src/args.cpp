@@ -4,7 +4,7 @@
 
 #include "bind/ref.hpp"
 
-namespace pydrel {
+namespace bind {
 namespace {
 
 [[noreturn]] void too_many_positional(ParamsView p, std::size_t given) {
@@ -87,4 +87,4 @@ void match_tuple_dict(ParamsView params, PyObject* args, PyObject* kwargs, std::
     check_required(params, nargs, slots);
 }
 
-}  // namespace pydrel
+}  // namespace bind

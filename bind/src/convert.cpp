@@ -4,7 +4,7 @@
 #include <string>
 
 
-namespace pydrel {
+namespace bind {
 namespace {
 
 Ref qualified_name(PyTypeObject* type) {
@@ -106,5 +106,5 @@ void reraise_for_argument(std::string_view name) {
 
 
 
-}  // namespace pydrel
+}  // namespace bind
 

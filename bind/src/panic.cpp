@@ -6,7 +6,7 @@
 
 #include "bind/ref.hpp"
 
-namespace pydrel {
+namespace bind {
 namespace {
 
 constexpr const char* PANIC_DOC =
@@ -52,4 +52,4 @@ void release_panic_type() noexcept {
     *kept = Ref();
 }
 
-}  // namespace pydrel
+}  // namespace bind

@@ -8,6 +8,8 @@
 
 namespace pydrel {
 
+using namespace bind;
+
 // The member value of argument i, a Coil or a Channel instance; the cast
 // error for anything else.
 std::uint8_t coil_argument(const Args& args, std::size_t i);

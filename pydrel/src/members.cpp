@@ -12,6 +12,8 @@
 #include "types.hpp"
 
 namespace pydrel {
+
+using namespace bind;
 namespace {
 
 struct MemberClass {

@@ -8,6 +8,8 @@
 
 namespace pydrel {
 
+using namespace bind;
+
 // A Protocol method that may change the protocol: `body(settings, args)`
 // runs under the protocol's exclusive borrow (see bind/call.hpp).
 template <const auto& PARAMS, class Body>

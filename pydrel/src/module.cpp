@@ -11,6 +11,8 @@
 #include "waveform.hpp"
 
 namespace pydrel {
+
+using namespace bind;
 namespace {
 
 constexpr int API_VERSION = 1013;

@@ -10,6 +10,8 @@
 
 namespace pydrel {
 
+using namespace bind;
+
 struct ProtocolObject {
     PyObject_HEAD
     BorrowFlag borrow;

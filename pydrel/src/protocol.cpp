@@ -8,6 +8,8 @@
 #include "types.hpp"
 
 namespace pydrel {
+
+using namespace bind;
 namespace {
 
 constexpr Params<0> NEW{"Protocol.__new__()", {}, 0};

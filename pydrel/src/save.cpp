@@ -16,6 +16,8 @@
 #include "protocols/encode.hpp"
 
 namespace pydrel {
+
+using namespace bind;
 namespace {
 
 constexpr Params<1> SAVE{"Protocol.save()", {"filepath"}, 1};

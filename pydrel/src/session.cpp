@@ -9,6 +9,8 @@
 #include <optional>
 
 namespace pydrel {
+
+using namespace bind;
 namespace {
 
 namespace config = protocols::config;

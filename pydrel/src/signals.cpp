@@ -5,6 +5,8 @@
 #include "waveform.hpp"
 
 namespace pydrel {
+
+using namespace bind;
 namespace {
 
 using protocols::Signal;

@@ -3,6 +3,8 @@
 #include "methods.hpp"
 
 namespace pydrel {
+
+using namespace bind;
 namespace {
 
 using protocols::SignalSourceSelection;

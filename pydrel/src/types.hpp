@@ -7,6 +7,8 @@
 
 namespace pydrel {
 
+using namespace bind;
+
 // Made by each import of the module into a new interpreter. The module keeps
 // them (see module.cpp).
 Ref make_protocol_type();

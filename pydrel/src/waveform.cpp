@@ -21,6 +21,8 @@
 #include "protocols/config.hpp"
 
 namespace pydrel {
+
+using namespace bind;
 namespace {
 
 // Whether NumPy's C interface was imported and passed its checks. NumPy's

@@ -11,6 +11,8 @@
 
 namespace pydrel {
 
+using namespace bind;
+
 // A one-dimensional float64 array, accepted but not yet read; the view keeps
 // the array, and so its data, alive. Importing NumPy happens here, on first
 // use, so that importing pydrel does not import it.

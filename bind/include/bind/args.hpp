@@ -8,7 +8,7 @@
 #include <span>
 #include <string_view>
 
-namespace pydrel {
+namespace bind {
 
 // The one constant description of a method's parameters: every parameter may
 // be given by position or by keyword, and the first `required` must be given.
@@ -54,4 +54,4 @@ inline void match(const Params<N>& params, PyObject* const* args, Py_ssize_t nar
 // The same from the classic form (a tuple and an optional dict).
 void match_tuple_dict(ParamsView params, PyObject* args, PyObject* kwargs, std::span<PyObject*> slots);
 
-}  // namespace pydrel
+}  // namespace bind

@@ -9,7 +9,7 @@
 
 #include "bind/ref.hpp"
 
-namespace pydrel {
+namespace bind {
 
 // 0: free; -1: borrowed exclusively; n > 0: borrowed shared by n readers.
 using BorrowFlag = std::atomic<Py_ssize_t>;
@@ -54,4 +54,4 @@ private:
     BorrowFlag& flag_;
 };
 
-}  // namespace pydrel
+}  // namespace bind

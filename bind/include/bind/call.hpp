@@ -13,7 +13,7 @@
 #include "bind/entry.hpp"
 #include "bind/ref.hpp"
 
-namespace pydrel {
+namespace bind {
 
 inline Ref none() { return Ref::borrow(Py_None); }
 
@@ -33,4 +33,4 @@ PyObject* call_exclusive(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     });
 }
 
-}  // namespace pydrel
+}  // namespace bind

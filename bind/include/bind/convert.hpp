@@ -14,7 +14,7 @@
 #include "bind/args.hpp"
 #include "bind/ref.hpp"
 
-namespace pydrel {
+namespace bind {
 
 // Raises the TypeError "'GIVEN' object cannot be cast as 'TARGET'".
 [[noreturn]] void raise_cast_error(PyObject* given, const char* target);
@@ -56,4 +56,4 @@ private:
     std::span<PyObject* const> slots_;
 };
 
-}  // namespace pydrel
+}  // namespace bind

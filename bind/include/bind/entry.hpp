@@ -12,7 +12,7 @@
 #include "bind/panic.hpp"
 #include "bind/ref.hpp"
 
-namespace pydrel {
+namespace bind {
 
 [[noreturn]] inline void abort_at_boundary() noexcept {
     std::fputs("uncaught panic at ffi boundary\n", stderr);
@@ -51,4 +51,4 @@ void entry_void(Op&& op) noexcept {
     }
 }
 
-}  // namespace pydrel
+}  // namespace bind

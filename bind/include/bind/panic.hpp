@@ -11,7 +11,7 @@
 
 #include "bind/ref.hpp"
 
-namespace pydrel {
+namespace bind {
 
 class Panic {
 public:
@@ -47,4 +47,4 @@ void raise_panic(const Panic& panic) noexcept;
 void keep_panic_type() noexcept;
 void release_panic_type() noexcept;
 
-}  // namespace pydrel
+}  // namespace bind

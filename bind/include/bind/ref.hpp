@@ -8,7 +8,7 @@
 #include <new>
 #include <utility>
 
-namespace pydrel {
+namespace bind {
 
 // A Python error is set; the entry guard hands it to the interpreter as is.
 struct PythonError {};
@@ -85,4 +85,4 @@ inline void throw_on_failure(int status) {
     throw PythonError{};
 }
 
-}  // namespace pydrel
+}  // namespace bind
