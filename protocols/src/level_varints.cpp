@@ -91,6 +91,8 @@ std::uint8_t* put_levels(std::uint8_t* p, const std::int16_t* levels, std::size_
 
 #endif
 
+}  // namespace
+
 // Reading levels back. Each level is read with one four-byte load, of
 // which it uses one to three bytes.
 LevelRun get_levels_one_by_one(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out,
@@ -113,12 +115,9 @@ LevelRun get_levels_one_by_one(const std::uint8_t* in, const std::uint8_t* end, 
     return {i, p, false};
 }
 
-[[gnu::target("default")]]
-LevelRun get_levels(const std::uint8_t* in, const std::uint8_t*, std::int16_t*, std::size_t) noexcept {
-    return {0, in, false};
-}
-
 #if defined(__x86_64__)
+
+namespace {
 
 // Sixteen bytes at a time. A level ends at each byte below 0x80 and takes
 // the one or two bytes before it when they are continuation bytes, so every
@@ -144,8 +143,10 @@ constexpr std::array<std::array<std::uint8_t, 16>, 256> make_packing16() {
 
 alignas(16) constexpr std::array<std::array<std::uint8_t, 16>, 256> PACKING16 = make_packing16();
 
+}  // namespace
+
 [[gnu::target("avx2,popcnt")]]
-LevelRun get_levels(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out, std::size_t n) noexcept {
+LevelRun get_levels_avx2(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out, std::size_t n) noexcept {
     const __m256i low7 = _mm256_set1_epi16(0x7f);
     const __m256i one = _mm256_set1_epi16(1);
     const __m128i zero = _mm_setzero_si128();
@@ -201,7 +202,68 @@ LevelRun get_levels(const std::uint8_t* in, const std::uint8_t* end, std::int16_
     return {done, p, false};
 }
 
+// Where AVX-512 can compress lanes, the levels that end among thirty-two
+// positions are packed by one instruction instead of a table, and the
+// checks are masks of bits.
+[[gnu::target("avx512f,avx512bw,avx512vl,avx512vbmi2,popcnt")]]
+LevelRun get_levels_avx512(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out,
+                           std::size_t n) noexcept {
+    const __m512i low7 = _mm512_set1_epi16(0x7f);
+    const __m512i one = _mm512_set1_epi16(1);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i three = _mm256_set1_epi8(3);
+    const std::uint8_t* p = in;
+    std::size_t done = 0;
+    while (n - done >= 32 && end - p >= 32) {
+        const __m256i cur = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i prev1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p - 1));
+        const __m256i prev2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p - 2));
+        const __mmask32 cont = _mm256_movepi8_mask(cur);
+        const __mmask32 cont1 = _mm256_movepi8_mask(prev1);
+        const __mmask32 cont2 = _mm256_movepi8_mask(prev2);
+        const __mmask32 ends_long = static_cast<__mmask32>(~cont & cont1);
+        const __mmask32 bad = (ends_long & _mm256_cmpeq_epi8_mask(cur, zero)) |
+                              (ends_long & cont2 & _mm256_cmpgt_epi8_mask(cur, three)) | (cont & cont1 & cont2);
+        if (bad != 0) break;
+        const __m512i b0 = _mm512_cvtepu8_epi16(cur);
+        const __m512i low1 = _mm512_and_si512(_mm512_cvtepu8_epi16(prev1), low7);
+        const __m512i low2 = _mm512_and_si512(_mm512_cvtepu8_epi16(prev2), low7);
+        const __m512i z2 = _mm512_or_si512(low1, _mm512_slli_epi16(b0, 7));
+        const __m512i z3 = _mm512_or_si512(_mm512_or_si512(low2, _mm512_slli_epi16(low1, 7)), _mm512_slli_epi16(b0, 14));
+        const __m512i z = _mm512_mask_blend_epi16(cont1 & cont2, _mm512_mask_blend_epi16(cont1, b0, z2), z3);
+        const __m512i level = _mm512_xor_si512(_mm512_srli_epi16(z, 1),
+                                               _mm512_sub_epi16(_mm512_setzero_si512(), _mm512_and_si512(z, one)));
+        const auto ends = static_cast<__mmask32>(~cont);
+        _mm512_storeu_si512(out + done, _mm512_maskz_compress_epi16(ends, level));
+        done += static_cast<std::size_t>(_mm_popcnt_u32(ends));
+        p += 32;
+    }
+    while (p != in && p[-1] >= 0x80) --p;
+    return {done, p, false};
+}
+
 #endif
+
+namespace {
+
+#if defined(__x86_64__)
+
+[[gnu::target("avx2,popcnt")]]
+LevelRun get_levels(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out, std::size_t n) noexcept {
+    return get_levels_avx2(in, end, out, n);
+}
+
+[[gnu::target("avx512f,avx512bw,avx512vl,avx512vbmi2,popcnt")]]
+LevelRun get_levels(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out, std::size_t n) noexcept {
+    return get_levels_avx512(in, end, out, n);
+}
+
+#endif
+
+[[gnu::target("default")]]
+LevelRun get_levels(const std::uint8_t* in, const std::uint8_t*, std::int16_t*, std::size_t) noexcept {
+    return {0, in, false};
+}
 
 }  // namespace
 

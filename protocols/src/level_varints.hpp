@@ -34,4 +34,17 @@ struct LevelRun {
 LevelRun get_level_varints(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out,
                            std::size_t n) noexcept;
 
+// The versions that get_level_varints chooses from, each on its own: the bulk
+// ones decode while sixteen or thirty-two levels remain and leave the rest to
+// the caller, who goes on one by one. For tests of each on the machine.
+LevelRun get_levels_one_by_one(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out,
+                               std::size_t n) noexcept;
+#if defined(__x86_64__)
+[[gnu::target("avx2,popcnt")]]
+LevelRun get_levels_avx2(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out, std::size_t n) noexcept;
+[[gnu::target("avx512f,avx512bw,avx512vl,avx512vbmi2,popcnt")]]
+LevelRun get_levels_avx512(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out,
+                           std::size_t n) noexcept;
+#endif
+
 }  // namespace protocols

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "level_varints.hpp"
 #include "protocols/encode.hpp"
 
 namespace protocols {
@@ -217,6 +218,44 @@ TEST(DecodeFuzz, MutatedFilesDecodeStrictlyOrFail) {
     }
     RecordProperty("inputs", static_cast<int>(inputs));
     std::printf("decoded %zu mutated files, %zu of them accepted\n", inputs, accepted);
+}
+
+// Each bulk level decoder that this machine runs reads what the one-by-one
+// decoder reads, in windows that cut levels anywhere, and stops before a
+// level that breaks the rules rather than reading past it.
+TEST(LevelVarints, EveryVersionDecodesAsOneByOne) {
+    using Version = LevelRun (*)(const std::uint8_t*, const std::uint8_t*, std::int16_t*, std::size_t) noexcept;
+    std::vector<std::pair<const char*, Version>> versions = {{"one by one", get_levels_one_by_one}};
+    if (__builtin_cpu_supports("avx2")) versions.emplace_back("AVX2", get_levels_avx2);
+    if (__builtin_cpu_supports("avx512vbmi2")) versions.emplace_back("AVX-512", get_levels_avx512);
+    std::mt19937 random(11);
+    std::vector<std::int16_t> levels(20000);
+    for (auto& l : levels) l = static_cast<std::int16_t>(random() % 3 == 0 ? random() % 64 : random());  // 1 to 3 bytes
+    Bytes bytes(8 + 3 * levels.size() + 64);  // the zero before the first level ends a count
+    const std::uint8_t* const first = bytes.data() + 8;
+    const std::uint8_t* const end = put_level_varints(bytes.data() + 8, levels.data(), levels.size());
+    for (const auto& [name, version] : versions) {
+        for (const std::size_t window : {40u, 1000u, 65536u}) {
+            std::vector<std::int16_t> out(levels.size() + 32);
+            const std::uint8_t* p = first;
+            std::size_t done = 0;
+            while (done < levels.size()) {
+                const LevelRun bulk = version(p, std::min(end + 4, p + window), out.data() + done, levels.size() - done);
+                const LevelRun rest = get_levels_one_by_one(bulk.end, end + 4, out.data() + done + bulk.levels,
+                                                            std::min<std::size_t>(1, levels.size() - done - bulk.levels));
+                ASSERT_FALSE(bulk.failed || rest.failed) << name;
+                done += bulk.levels + rest.levels;
+                p = rest.end;
+            }
+            EXPECT_EQ(p, end) << name;
+            EXPECT_TRUE(std::equal(levels.begin(), levels.end(), out.begin())) << name << ", windows of " << window;
+        }
+        Bytes bad(bytes.begin(), bytes.begin() + (end - bytes.data()));
+        bad.insert(bad.begin() + 8 + 9000, {0x80, 0x80, 0x80, 0x01});  // a level of four bytes among the first
+        std::vector<std::int16_t> out(levels.size() + 32);
+        const LevelRun run = version(bad.data() + 8, bad.data() + bad.size(), out.data(), levels.size());
+        EXPECT_LE(run.end, bad.data() + 8 + 9000) << name;
+    }
 }
 
 }  // namespace
