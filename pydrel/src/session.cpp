@@ -11,6 +11,7 @@
 namespace pydrel {
 
 using namespace bind;
+
 namespace {
 
 namespace config = protocols::config;
@@ -30,7 +31,7 @@ std::uint64_t required_sample_count(const protocols::Settings& settings) {
 PyObject* set_stimulation_intensity(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return protocol_method<SET_STIMULATION_INTENSITY>(self, args, nargs, kwnames, [](auto& s, Args& a) {
         const double intensity = a.f64(0);
-        require(config::is_fraction(intensity), config::INTENSITY_IS_FRACTION);
+        if (const auto refused = config::intensity_refusal(intensity)) panic(std::string(*refused));
         s.intensity = intensity;
         return none();
     });
@@ -39,8 +40,7 @@ PyObject* set_stimulation_intensity(PyObject* self, PyObject* const* args, Py_ss
 PyObject* set_session_duration(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return protocol_method<SET_SESSION_DURATION>(self, args, nargs, kwnames, [](auto& s, Args& a) {
         const double duration = a.f64(0);
-        require(duration <= config::MAX_SESSION_DURATION, config::DURATION_AT_MOST_MAX);
-        require(duration >= config::MIN_SESSION_DURATION, config::DURATION_AT_LEAST_MIN);
+        if (const auto refused = config::session_duration_refusal(duration)) panic(std::string(*refused));
         s.session_duration = duration;
         return none();
     });

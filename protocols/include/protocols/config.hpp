@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace protocols::config {
@@ -68,5 +69,17 @@ static_assert(quoted::number_after(INTENSITY_IS_FRACTION, "<= ") == MAX_FRACTION
 static_assert(quoted::number_after(SAMPLE_AT_LEAST_MIN, ">= ") == MIN_FRACTION);
 static_assert(quoted::number_after(SAMPLE_AT_MOST_MAX, "<= ") == MAX_FRACTION);
 static_assert(quoted::number_after(SESSION_HAS_SAMPLES, "> ") == 0.0);
+
+// What the session setters refuse, in the order they check it: the text of
+// the first check the value fails, or none.
+constexpr std::optional<std::string_view> session_duration_refusal(double d) noexcept {
+    if (!(d <= MAX_SESSION_DURATION)) return DURATION_AT_MOST_MAX;  // NaN fails here
+    if (!(d >= MIN_SESSION_DURATION)) return DURATION_AT_LEAST_MIN;
+    return std::nullopt;
+}
+constexpr std::optional<std::string_view> intensity_refusal(double x) noexcept {
+    if (!is_fraction(x)) return INTENSITY_IS_FRACTION;
+    return std::nullopt;
+}
 
 }  // namespace protocols::config
