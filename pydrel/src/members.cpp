@@ -14,6 +14,7 @@
 namespace pydrel {
 
 using namespace bind;
+
 namespace {
 
 struct MemberClass {

@@ -13,6 +13,7 @@
 namespace pydrel {
 
 using namespace bind;
+
 namespace {
 
 constexpr int API_VERSION = 1013;

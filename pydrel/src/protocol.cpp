@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "bind/entry.hpp"
+#include "bind/text.hpp"
 #include "methods.hpp"
 #include "objects.hpp"
 #include "protocols/text_form.hpp"
@@ -10,6 +11,7 @@
 namespace pydrel {
 
 using namespace bind;
+
 namespace {
 
 constexpr Params<0> NEW{"Protocol.__new__()", {}, 0};
@@ -40,16 +42,9 @@ PyObject* protocol_str(PyObject* self) {
     return entry([&] {
         ProtocolObject& p = ProtocolObject::from(self);
         SharedBorrow borrow(p.borrow);
-        // Sized exactly first, then written straight into the str's own
-        // buffer; a coil name outside ASCII takes the slower road through UTF-8.
+        // Sized exactly first, then written straight into the str's own buffer.
         const auto [size, ascii] = protocols::text::measure_protocol(p.settings);
-        if (!ascii) {
-            const std::string text = protocols::text::render_protocol(p.settings);
-            return Ref::checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
-        }
-        Ref text = Ref::checked(PyUnicode_New(static_cast<Py_ssize_t>(size), 127));
-        protocols::text::render_protocol(p.settings, {static_cast<char*>(PyUnicode_DATA(text.get())), size});
-        return text;
+        return utf8_str(size, ascii, [&](std::span<char> out) { protocols::text::render_protocol(p.settings, out); });
     });
 }
 

@@ -18,6 +18,7 @@
 namespace pydrel {
 
 using namespace bind;
+
 namespace {
 
 constexpr Params<1> SAVE{"Protocol.save()", {"filepath"}, 1};

@@ -7,6 +7,7 @@
 namespace pydrel {
 
 using namespace bind;
+
 namespace {
 
 using protocols::Signal;

@@ -5,6 +5,7 @@
 namespace pydrel {
 
 using namespace bind;
+
 namespace {
 
 using protocols::SignalSourceSelection;

@@ -23,6 +23,7 @@
 namespace pydrel {
 
 using namespace bind;
+
 namespace {
 
 // Whether NumPy's C interface was imported and passed its checks. NumPy's
