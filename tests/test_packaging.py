@@ -1,7 +1,7 @@
 """Types and packaging: the stubs match the module, type checkers read them,
 the sdist holds only the project's files, and the wheel built from it holds
-the module, the stub package and drel, and installs into a virtual
-environment where mypy sees pydrel as typed."""
+the module, the stub package, the drel package and program, and installs
+into a virtual environment where mypy sees pydrel and drel as typed."""
 
 import os
 import pathlib
@@ -13,6 +13,8 @@ import tarfile
 import zipfile
 
 import pytest
+
+import drel
 
 REPO = pathlib.Path(__file__).resolve().parent.parent
 TYPING = REPO / "tests" / "typing"
@@ -34,6 +36,14 @@ BAD_SCRIPT_ERRORS = [
     'bad.py:9: error: Missing positional argument "frequency" in call to "add_sine_signal" of "Protocol"  '
     "[call-arg]",
 ]
+
+
+DREL_BAD_SCRIPT_ERRORS = [
+    'drel_bad.py:6: error: Property "intensity" defined in "Settings" is read-only  [misc]',
+    'drel_bad.py:7: error: Argument 1 to "loads" has incompatible type "int"; expected "Buffer"  [arg-type]',
+]
+SCRIPTS = [("good.py", 0, []), ("bad.py", 1, BAD_SCRIPT_ERRORS), ("drel_good.py", 0, []),
+           ("drel_bad.py", 1, DREL_BAD_SCRIPT_ERRORS)]
 
 
 def mypy(python, script, tmp_path, **env):
@@ -59,9 +69,11 @@ def test_stubs_match_the_module(stubs_beside_the_build):
     assert run.returncode == 0, run.stdout + run.stderr
 
 
-@pytest.mark.parametrize("script, status, errors", [("good.py", 0, []), ("bad.py", 1, BAD_SCRIPT_ERRORS)])
+@pytest.mark.parametrize("script, status, errors", SCRIPTS)
 def test_type_checked_scripts(stubs_beside_the_build, tmp_path, script, status, errors):
-    assert mypy(sys.executable, TYPING / script, tmp_path, MYPYPATH=str(stubs_beside_the_build)) == (status, errors)
+    # The drel package of the build tree is typed inline.
+    path = f"{stubs_beside_the_build}:{pathlib.Path(drel.__file__).parent.parent}"
+    assert mypy(sys.executable, TYPING / script, tmp_path, MYPYPATH=path) == (status, errors)
 
 
 @pytest.fixture(scope="module")
@@ -107,6 +119,8 @@ def test_wheel_holds_the_module_the_stubs_and_drel(dist):
     names = zipfile.ZipFile(wheel).namelist()
     info = [n for n in names if n.startswith(f"pydrel-{VERSION}.dist-info/")]
     assert sorted(set(names) - set(info)) == [
+        "drel/__init__.py", "drel/_compose.py", "drel/_native" + sysconfig.get_config_var("EXT_SUFFIX"),
+        "drel/_native.pyi", "drel/py.typed",
         f"pydrel-{VERSION}.data/scripts/drel",
         "pydrel-stubs/__init__.pyi",
         "pydrel" + sysconfig.get_config_var("EXT_SUFFIX"),
@@ -122,10 +136,11 @@ def test_installed_wheel_is_typed_and_has_drel(dist, tmp_path):
     (wheel,) = dist.glob("*.whl")
     subprocess.run([str(venv / "bin" / "pip"), "install", "--no-deps", "--no-index", str(wheel)], check=True,
                    capture_output=True, env=env)
-    where = subprocess.run([str(venv / "bin" / "python"), "-c", "import pydrel; print(pydrel.__file__)"],
+    where = subprocess.run([str(venv / "bin" / "python"), "-c",
+                            "import drel, pydrel; print(pydrel.__file__, drel.__file__)"],
                            capture_output=True, text=True, check=True, env=env, cwd=tmp_path)
-    assert where.stdout.startswith(str(venv))
+    assert [p.startswith(str(venv)) for p in where.stdout.split()] == [True, True]
     assert subprocess.run([str(venv / "bin" / "drel"), "--version"], capture_output=True, text=True,
                           env=env).stdout == f"drel {VERSION}\n"
-    for script, status, errors in [("good.py", 0, []), ("bad.py", 1, BAD_SCRIPT_ERRORS)]:
+    for script, status, errors in SCRIPTS:
         assert mypy(venv / "bin" / "python", TYPING / script, tmp_path, **env) == (status, errors)

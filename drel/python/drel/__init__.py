@@ -1,0 +1,232 @@
+"""Read protocol files (.drel) back: load, inspect, check and re-compose them.
+
+    settings = drel.load("session.drel")
+    for signal in settings.signals:
+        match signal:
+            case drel.Sine(amplitude=a, frequency=f):
+                print(f"sine of {f} Hz at {a}")
+            case drel.Arbitrary(samples=levels):
+                print(f"waveform of {len(levels)} levels")
+    for finding in settings.check():
+        print(finding.severity, finding.message)
+    protocol = settings.to_protocol()        # a pydrel.Protocol that saves the same bytes
+    protocol.set_stimulation_intensity(0.4)
+    protocol.save("session-0.4.drel")
+
+The records are read-only and compare by value; their fields and field order
+are those of the text form (``str(settings)``, which is what ``drel show``
+prints). Floats keep every bit of the file.
+"""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Buffer
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Literal, TypeAlias
+
+from . import _native
+
+if TYPE_CHECKING:
+    import numpy as np
+    import numpy.typing as npt
+
+    import pydrel
+
+__all__ = [
+    "Arbitrary", "ChannelSettings", "Coil", "Constant", "DecodeError", "Finding", "LCSetting", "MachineConfig",
+    "MixedSignal", "NotComposable", "Ramp", "Settings", "Signal", "SignalSourceSelection", "Sine", "load", "loads",
+]
+
+
+class DecodeError(ValueError):
+    """Bytes that are not a protocol file. ``offset`` is the byte where they
+    stop fitting the format and ``path`` the field being read there (empty
+    after the last field); the message is the one ``drel check`` prints."""
+
+    offset: int
+    path: str
+
+    def __init__(self, message: str, offset: int, path: str) -> None:
+        super().__init__(message)
+        self.offset = offset
+        self.path = path
+
+
+class NotComposable(ValueError):
+    """A protocol that pydrel's methods cannot compose; the message names the
+    first field that stands in the way and its value."""
+
+
+@dataclass(frozen=True, slots=True)
+class LCSetting:
+    capacitance: float
+    carrier_frequency: float
+    clk_ticks_per_sample: int
+    capacitor_bank_setting: int
+
+
+@dataclass(frozen=True, slots=True)
+class Coil:
+    """A coil of the machine description (not pydrel.Coil, which names one of the four)."""
+
+    name: str
+    inductance: float
+    max_current: float
+    max_carrier_frequency: float
+    settings: tuple[LCSetting, ...]
+
+
+@dataclass(frozen=True, slots=True)
+class MachineConfig:
+    supply_voltage: float
+    num_coils: int
+    coils: tuple[Coil, ...]
+    capacitors: tuple[float, ...]
+    possible_capacitances: tuple[float, ...]
+    num_external_signal_sources: int
+    smbus_psu_connected: bool
+    num_temperature_sensors: int
+    num_flow_rate_sensors: int
+    safety_checks_enabled: bool
+    max_intensity_setpoint: float
+    max_current: float
+    max_carrier_frequency: float
+    max_temperature: float
+    min_flowrate: float
+    max_power: float
+
+
+@dataclass(frozen=True, slots=True)
+class Constant:
+    value: float
+
+
+@dataclass(frozen=True, slots=True)
+class Sine:
+    amplitude: float
+    frequency: float
+    phase: float
+    depth: float
+
+
+@dataclass(frozen=True, slots=True)
+class Ramp:
+    peak: float
+    up_duration: float
+    down_duration: float
+
+
+@dataclass(frozen=True, slots=True)
+class MixedSignal:
+    a_idx: int
+    b_idx: int
+
+
+@dataclass(frozen=True, slots=True, eq=False)
+class Arbitrary:
+    """A waveform: one 16-bit level a sample, 0 to 32767 (full scale) in the
+    files pydrel writes, as a read-only NumPy array."""
+
+    samples: npt.NDArray[np.int16]
+
+    def __eq__(self, other: object) -> bool:
+        if not isinstance(other, Arbitrary):
+            return NotImplemented
+        import numpy
+
+        return bool(numpy.array_equal(self.samples, other.samples))
+
+    __hash__ = None  # type: ignore[assignment]  # NumPy arrays are not hashable
+
+    def __repr__(self) -> str:
+        n = len(self.samples)
+        if n == 0:
+            return "Arbitrary(<no levels>)"
+        return f"Arbitrary(<{n} level{'' if n == 1 else 's'}: min {self.samples.min()}, max {self.samples.max()}>)"
+
+
+Signal: TypeAlias = Constant | Sine | Ramp | MixedSignal | Arbitrary
+
+
+@dataclass(frozen=True, slots=True)
+class SignalSourceSelection:
+    internal: int
+    external: int
+    external_selected: bool
+
+
+@dataclass(frozen=True, slots=True)
+class ChannelSettings:
+    enabled: bool
+    amplitude1_source: SignalSourceSelection
+    amplitude2_source: SignalSourceSelection
+    modulation_source: SignalSourceSelection
+    coil_idx: int
+    coil_setting_idx: int
+
+
+@dataclass(frozen=True, slots=True)
+class Finding:
+    severity: Literal["error", "warning"]
+    message: str
+
+
+@dataclass(frozen=True, slots=True, repr=False)
+class Settings:
+    """A protocol file's content."""
+
+    running_on_target_machine: bool
+    machine_config: MachineConfig
+    intensity: float
+    session_duration: float
+    signals: tuple[Signal, ...]
+    channel_a_settings: ChannelSettings
+    channel_b_settings: ChannelSettings
+    monitor_trace_visible: tuple[bool, ...]
+    monitor_subsampling_factor: int
+
+    def __str__(self) -> str:
+        """The text form, as str() of the protocol that saved it shows it and ``drel show`` prints it."""
+        return _native.text(self)
+
+    def __repr__(self) -> str:
+        n = len(self.signals)
+        on = [c for c, s in (("A", self.channel_a_settings), ("B", self.channel_b_settings)) if s.enabled]
+        return (f"<drel.Settings: intensity {self.intensity!r}, session {self.session_duration!r} s, "
+                f"{n} signal{'' if n == 1 else 's'}, channels on: {', '.join(on) or 'none'}>")
+
+    @property
+    def num_samples(self) -> int:
+        """The session's sample count, as pydrel's get_num_samples() computes it.
+        ValueError when the duration is not positive."""
+        return _native.sample_count(self.session_duration)
+
+    def check(self) -> list[Finding]:
+        """What ``drel check`` finds in the protocol, in the same order and words."""
+        return [Finding(severity, message) for severity, message in _native.check(self)]
+
+    def to_protocol(self) -> pydrel.Protocol:
+        """A new pydrel.Protocol, composed through its methods, whose save()
+        writes the bytes this was loaded from. NotComposable for what the
+        methods cannot make."""
+        from ._compose import to_protocol
+
+        return to_protocol(self)
+
+
+def loads(data: Buffer) -> Settings:
+    """The protocol in a bytes-like object. DecodeError for bytes that are not one."""
+    return _native.loads(data)
+
+
+def load(path: str | os.PathLike[str]) -> Settings:
+    """The protocol in the file at ``path``, read through a fixed buffer.
+    DecodeError for a file that is not one; OSError (FileNotFoundError,
+    IsADirectoryError, ...) with the path for a file that cannot be read."""
+    return _native.load(path)
+
+
+_native.bind({cls.__name__: cls for cls in (Settings, MachineConfig, Coil, LCSetting, ChannelSettings,
+                                               SignalSourceSelection, Constant, Sine, Ramp, MixedSignal, Arbitrary)},
+             DecodeError)

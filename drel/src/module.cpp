@@ -1,0 +1,210 @@
+// drel._native: the protocol library behind the drel package. The package's
+// records are Python classes, which it binds here at import; the functions
+// below read files into them and render and check them.
+#include <Python.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+#include "bind/entry.hpp"
+#include "bind/ref.hpp"
+#include "bind/text.hpp"
+#include "levels.hpp"
+#include "protocols/byte_source.hpp"
+#include "protocols/check.hpp"
+#include "protocols/config.hpp"
+#include "protocols/decode.hpp"
+#include "protocols/text_form.hpp"
+#include "records.hpp"
+
+namespace drel {
+namespace {
+
+using bind::entry;
+using bind::PythonError;
+using bind::Ref;
+
+// The classes of the records, bound by the package at its import. The first
+// interpreter to import the module keeps them until it is finalised.
+bind::NeverDestroyed<Classes> classes;
+
+// A file whose read is interrupted by a signal lets Python's handlers run
+// first: one that raises (KeyboardInterrupt) ends the load.
+class InterruptibleFile final : public protocols::FileSource {
+public:
+    using FileSource::FileSource;
+
+private:
+    void interrupted() override { bind::throw_on_failure(PyErr_CheckSignals()); }
+};
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) noexcept : fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { ::close(fd_); }
+    int get() const noexcept { return fd_; }
+
+private:
+    int fd_;
+};
+
+// FileNotFoundError, IsADirectoryError, ... with the path as given.
+[[noreturn]] void raise_os_error(int code, PyObject* path) {
+    errno = code;
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
+    throw PythonError{};
+}
+
+Ref decoded(protocols::Result<protocols::Settings, protocols::DecodeError> result) {
+    if (!result) {
+        const protocols::DecodeError& e = result.error();
+        Ref error = Ref::checked(PyObject_CallFunction(classes->decode_error.get(), "s#KU", e.message.data(),
+                                                       static_cast<Py_ssize_t>(e.message.size()),
+                                                       static_cast<unsigned long long>(e.offset), e.path.c_str()));
+        PyErr_SetObject(classes->decode_error.get(), error.get());
+        throw PythonError{};
+    }
+    return to_python(*classes, std::move(result).value());
+}
+
+PyObject* loads(PyObject*, PyObject* data) {
+    return entry([&] {
+        Py_buffer view;
+        bind::throw_on_failure(PyObject_GetBuffer(data, &view, PyBUF_SIMPLE));
+        struct Release {
+            Py_buffer& view;
+            ~Release() { PyBuffer_Release(&view); }
+        } release{view};
+        protocols::MemorySource source({static_cast<const std::uint8_t*>(view.buf), static_cast<std::size_t>(view.len)});
+        return decoded(protocols::decode(source));
+    });
+}
+
+PyObject* load(PyObject*, PyObject* path) {
+    return entry([&] {
+        PyObject* encoded = nullptr;
+        if (!PyUnicode_FSConverter(path, &encoded)) throw PythonError{};
+        const Ref name = Ref::steal(encoded);
+        int fd;
+        while ((fd = ::open(PyBytes_AS_STRING(name.get()), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
+            bind::throw_on_failure(PyErr_CheckSignals());
+        }
+        if (fd < 0) raise_os_error(errno, path);
+        const Descriptor file(fd);
+        try {
+            InterruptibleFile source(file.get());
+            return decoded(protocols::decode(source));
+        } catch (const std::system_error& e) {
+            raise_os_error(e.code().value(), path);
+        }
+    });
+}
+
+PyObject* text(PyObject*, PyObject* settings) {
+    return entry([&] {
+        const protocols::Settings s = from_python(*classes, settings);
+        const auto [size, ascii] = protocols::text::measure_protocol(s);
+        return bind::utf8_str(size, ascii, [&](std::span<char> out) { protocols::text::render_protocol(s, out); });
+    });
+}
+
+// [(severity, message), ...]
+PyObject* check(PyObject*, PyObject* settings) {
+    return entry([&] {
+        const protocols::Settings s = from_python(*classes, settings);
+        Ref findings = Ref::checked(PyList_New(0));
+        protocols::check(s, [&](const protocols::Finding& f) {
+            Ref item = Ref::checked(Py_BuildValue("(ss#)", protocols::severity_name(f.severity), f.message.data(),
+                                                  static_cast<Py_ssize_t>(f.message.size())));
+            bind::throw_on_failure(PyList_Append(findings.get(), item.get()));
+        });
+        return findings;
+    });
+}
+
+PyObject* sample_count(PyObject*, PyObject* duration) {
+    return entry([&] {
+        const double d = PyFloat_AsDouble(duration);
+        if (d == -1.0 && PyErr_Occurred()) throw PythonError{};
+        const auto count = protocols::sample_count(d);
+        if (!count) {
+            bind::raise(PyExc_ValueError,
+                        Ref::steal(PyUnicode_FromFormat("a session of %R s has no samples", duration)));
+        }
+        return Ref::checked(PyLong_FromUnsignedLongLong(*count));
+    });
+}
+
+// The check that pydrel's setter of `field` fails for `value`, or None.
+PyObject* refusal(PyObject*, PyObject* args) {
+    return entry([&] {
+        const char* field;
+        double value;
+        if (!PyArg_ParseTuple(args, "sd:refusal", &field, &value)) throw PythonError{};
+        const std::string_view name(field);
+        std::optional<std::string_view> refused;
+        if (name == "intensity") refused = protocols::config::intensity_refusal(value);
+        else if (name == "session_duration") refused = protocols::config::session_duration_refusal(value);
+        else bind::raise(PyExc_ValueError, "no setter checks that field");
+        if (!refused) return Ref::borrow(Py_None);
+        return Ref::checked(PyUnicode_FromStringAndSize(refused->data(), static_cast<Py_ssize_t>(refused->size())));
+    });
+}
+
+// What a new pydrel.Protocol holds, made here the same way.
+PyObject* new_protocol(PyObject*, PyObject*) {
+    return entry([&] { return to_python(*classes, protocols::new_protocol()); });
+}
+
+PyObject* bind_records(PyObject*, PyObject* args) {
+    return entry([&] {
+        PyObject *by_name, *decode_error;
+        if (!PyArg_ParseTuple(args, "OO:bind", &by_name, &decode_error)) throw PythonError{};
+        bind_classes(*classes, by_name, decode_error);
+        return Ref::borrow(Py_None);
+    });
+}
+
+PyMethodDef methods[] = {
+    {"bind", bind_records, METH_VARARGS, "bind(classes_by_name, decode_error)\n--\n\nTakes the record classes."},
+    {"loads", loads, METH_O, "loads(data)\n--\n\nThe drel.Settings in a bytes-like object."},
+    {"load", load, METH_O, "load(path)\n--\n\nThe drel.Settings in a file."},
+    {"text", text, METH_O, "text(settings)\n--\n\nThe text form of a drel.Settings."},
+    {"check", check, METH_O, "check(settings)\n--\n\nThe findings of the checks, as (severity, message)."},
+    {"sample_count", sample_count, METH_O, "sample_count(duration)\n--\n\nThe samples of a session."},
+    {"refusal", refusal, METH_VARARGS,
+     "refusal(field, value)\n--\n\nThe check pydrel's setter of the field fails for the value, or None."},
+    {"new_protocol", new_protocol, METH_NOARGS, "new_protocol()\n--\n\nWhat a new pydrel.Protocol holds."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "drel._native", "The protocol library behind the drel package.", 0, methods,
+    nullptr,               nullptr,        nullptr,                                          nullptr,
+};
+
+// Runs while the owning interpreter is finalised: releases the classes.
+void forget(void*) {
+    *classes = Classes{};
+    forget_numpy();
+}
+
+Ref initialise() {
+    Ref module = Ref::checked(PyModule_Create(&module_def));
+    bind::throw_on_failure(PyUnstable_AtExit(PyInterpreterState_Get(), forget, nullptr));
+    return module;
+}
+
+}  // namespace
+}  // namespace drel
+
+PyMODINIT_FUNC PyInit__native() {
+    return bind::entry(drel::initialise);
+}

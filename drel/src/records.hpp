@@ -1,0 +1,49 @@
+// The Python classes of the records, and the two walkers between them and
+// the protocol library's records. Both walk the one field declaration of each
+// record and dispatch on its wire kind, as the encoder and the decoder do.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "bind/ref.hpp"
+#include "protocols/settings.hpp"
+
+namespace drel {
+
+// Every record of a protocol, in a fixed order.
+using Records = std::tuple<protocols::Settings, protocols::MachineConfig, protocols::Coil, protocols::LCSetting,
+                           protocols::ChannelSettings, protocols::SignalSourceSelection,
+                           protocols::ConstantSignalParams, protocols::SineSignalParams, protocols::RampSignalParams,
+                           protocols::MixedSignalParams, protocols::ArbitrarySignalParams>;
+inline constexpr std::size_t RECORD_COUNT = std::tuple_size_v<Records>;
+
+// A record's Python class, and where its instances keep each field.
+struct RecordClass {
+    bind::Ref type;                   // a frozen dataclass with slots
+    std::vector<Py_ssize_t> offsets;  // of the fields' slots, in declaration order
+};
+
+struct Classes {
+    std::array<RecordClass, RECORD_COUNT> records;
+    bind::Ref decode_error;  // drel.DecodeError
+};
+
+// Takes the classes by their Python names ("Settings", "Sine", ...) and
+// checks that each declares the fields of its record, in their order.
+void bind_classes(Classes& classes, PyObject* by_name, PyObject* decode_error);
+
+// The Python form of a protocol. The levels of its waveforms move into the
+// read-only arrays that it holds.
+bind::Ref to_python(const Classes& classes, protocols::Settings&& settings);
+
+// The protocol a drel.Settings holds, loaded or made by hand. TypeError or
+// ValueError naming the field for what no protocol can hold.
+protocols::Settings from_python(const Classes& classes, PyObject* settings);
+
+}  // namespace drel
