@@ -315,6 +315,69 @@ def bench_drel_tables(size, tmp):
     return rows
 
 
+LOAD_MEMORY_CHILD = """
+import json, sys
+import drel, numpy
+
+def status():
+    with open("/proc/self/status") as f:
+        return {k: int(v.split()[0]) * 1024 for k, v in (line.split(":", 1) for line in f) if k == "VmHWM"}
+
+with open("/proc/self/clear_refs", "w") as f:
+    f.write("5")
+before = status()
+settings = drel.load(sys.argv[1])
+print(json.dumps({"growth": status()["VmHWM"] - before["VmHWM"]}))
+"""
+
+
+def bench_package(size, reps, tmp):
+    """The drel package: loading the longest session against reading the
+    file's bytes and copying its levels once; loading a million sines; and
+    composing the longest session again against adding its waveform."""
+    import drel
+
+    seconds = size["waveform_seconds"]
+    p = session(seconds)
+    samples = samples_for(seconds)
+    p.add_arbitrary_signal(samples)
+    path = os.path.join(tmp, "longest.drel")
+    p.save(path)
+    levels = drel.load(path).signals[0].samples
+
+    def read_and_copy():
+        with open(path, "rb") as f:
+            return timed(lambda: (f.read(), levels.copy()))
+
+    m = interleave({"load": lambda: timed(lambda: drel.load(path)), "bound": read_and_copy}, reps)
+    rows = [row(f"drel.load, {os.path.getsize(path) / 1e6:.1f} MB file", m["load"], m["bound"],
+                "reading the file's bytes and one int16 copy of its levels", 1.5)]
+    run = subprocess.run([sys.executable, "-c", LOAD_MEMORY_CHILD, path], capture_output=True, text=True, check=True)
+    rows.append(row("peak memory growth of drel.load", json.loads(run.stdout)["growth"], levels.nbytes,
+                    "the levels array", 1.2, unit="bytes"))
+
+    sines = pydrel.Protocol()
+    count = 1_000_000 if size is FULL else 100_000
+    for _ in range(count):
+        sines.add_sine_signal(1.0, 10.0)
+    sines_path = os.path.join(tmp, "sines.drel")
+    sines.save(sines_path)
+    del sines
+    m = interleave({"load": lambda: timed(lambda: drel.load(sines_path))}, reps)
+    per_signal = row(f"drel.load, {count:,} sine signals, per signal", m["load"] / count, None, "1 us", None,
+                     unit="ns")
+    per_signal["pass"] = per_signal["time_ns"] <= 1000
+    rows.append(per_signal)
+
+    settings = drel.load(path)
+    fractions = samples.copy()
+    m = interleave({"compose": lambda: timed(settings.to_protocol),
+                    "bound": lambda: timed(lambda: session(seconds).add_arbitrary_signal(fractions))}, reps)
+    rows.append(row("Settings.to_protocol(), longest session", m["compose"], m["bound"],
+                    "add_arbitrary_signal of the same waveform", 2.0))
+    return rows
+
+
 def bench_informational(size, tmp):
     """Shapes without a target: timed once each, for the record."""
     rows = []
@@ -410,6 +473,8 @@ def print_table(rows):
         target = "" if r["target"] is None else f"<= {r['target']}x"
         if r["path"] == "Protocol()":
             target = "< 300 ns"
+        if r["path"].startswith("drel.load") and r["path"].endswith("per signal"):
+            target = "<= 1 us"
         verdict = {True: "PASS", False: "MISS", None: ""}[r["pass"]]
         lines.append((r["path"], show(r["time_ns"], r["unit"]), show(r["bound_ns"], r["unit"]), ratio, target,
                       verdict))
@@ -421,10 +486,10 @@ def print_table(rows):
     seen = set()
     for r in rows:
         text = r["note"] or r["bound"]
-        if text and text not in seen and r["path"] != "Protocol()":
+        if text and text not in seen and r["path"] != "Protocol()" and not r["path"].endswith("per signal"):
             seen.add(text)
             name = r["path"] if r["note"] else "setters and add_*_signal" if r["unit"] == "ns" else r["path"].split(", ")[0]
-            if r["path"].startswith("drel") and not r["note"]:
+            if r["path"].startswith("drel ") and not r["note"]:
                 name = "drel check and show --summary" if "decod" in text else "drel show"
             print(f"- {name}: {text}")
     print(f"- add_*_signal: added in batches of {BATCH} to new protocols")
@@ -446,6 +511,7 @@ def main():
         rows += bench_memory(size)
         rows += bench_drel(size, reps, tmp)
         rows += bench_drel_tables(size, tmp)
+        rows += bench_package(size, reps, tmp)
         rows += bench_informational(size, tmp)
     if args.quick:  # the targets are for the full sizes
         for r in rows:
