@@ -12,6 +12,7 @@ namespace protocols {
 
 std::size_t MemorySource::read(std::span<std::uint8_t> into) {
     const std::size_t n = std::min(into.size(), rest_.size());
+    if (n == 0) return 0;  // an empty span may have no memory, and memcpy wants some
     std::memcpy(into.data(), rest_.data(), n);
     rest_ = rest_.subspan(n);
     return n;
