@@ -12,9 +12,8 @@ int main(int argc, char** argv) {
     if (argc != 2) return 2;
     const int fd = ::open(argv[1], O_RDONLY | O_CLOEXEC);
     if (fd < 0) return 2;
-    protocols::FileSource source(fd);
+    protocols::FileSource source(fd, protocols::FileSource::Ownership::Owned);
     const auto decoded = protocols::decode(source);
-    ::close(fd);
     if (!decoded) std::fprintf(stderr, "%s\n", decoded.error().message.c_str());
     return decoded ? 0 : 1;
 }

@@ -37,22 +37,10 @@ bind::NeverDestroyed<Classes> classes;
 // first: one that raises (KeyboardInterrupt) ends the load.
 class InterruptibleFile final : public protocols::FileSource {
 public:
-    using FileSource::FileSource;
+    explicit InterruptibleFile(int fd) : FileSource(fd, Ownership::Owned) {}
 
 private:
     void interrupted() override { bind::throw_on_failure(PyErr_CheckSignals()); }
-};
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) noexcept : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() { ::close(fd_); }
-    int get() const noexcept { return fd_; }
-
-private:
-    int fd_;
 };
 
 // FileNotFoundError, IsADirectoryError, ... with the path as given.
@@ -97,9 +85,8 @@ PyObject* load(PyObject*, PyObject* path) {
             bind::throw_on_failure(PyErr_CheckSignals());
         }
         if (fd < 0) raise_os_error(errno, path);
-        const Descriptor file(fd);
+        InterruptibleFile source(fd);
         try {
-            InterruptibleFile source(file.get());
             return decoded(protocols::decode(source));
         } catch (const std::system_error& e) {
             raise_os_error(e.code().value(), path);

@@ -15,28 +15,13 @@
 #include "protocols/decode.hpp"
 #include "protocols/encode.hpp"
 #include "protocols/text_form.hpp"
+#include "trickle_source.hpp"
 
 namespace {
 
 void require(bool condition) {
     if (!condition) __builtin_trap();
 }
-
-class Trickle final : public protocols::ByteSource {
-public:
-    explicit Trickle(std::span<const std::uint8_t> bytes) : rest_(bytes), state_(bytes.size()) {}
-    std::size_t read(std::span<std::uint8_t> into) override {
-        state_ = state_ * 6364136223846793005u + 1442695040888963407u;
-        const std::size_t n = std::min({into.size(), rest_.size(), std::size_t{1} + (state_ >> 60)});
-        std::copy_n(rest_.begin(), n, into.begin());
-        rest_ = rest_.subspan(n);
-        return n;
-    }
-
-private:
-    std::span<const std::uint8_t> rest_;
-    std::uint64_t state_;
-};
 
 class Collect final : public protocols::ByteSink {
 public:
@@ -57,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using protocols::DecodeError;
     const std::span<const std::uint8_t> bytes(data, size);
     const auto decoded = protocols::decode(bytes);
-    Trickle pipe(bytes);
+    protocols::TrickleSource pipe(bytes, size);
     const auto piped = protocols::decode(pipe);
     if (!decoded) {
         const DecodeError& e = decoded.error();

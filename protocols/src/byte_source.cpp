@@ -18,13 +18,17 @@ std::size_t MemorySource::read(std::span<std::uint8_t> into) {
     return n;
 }
 
-FileSource::FileSource(int fd) : fd_(fd) {
+FileSource::FileSource(int fd, Ownership ownership) : fd_(fd), ownership_(ownership) {
     struct stat st;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         // From where the descriptor stands, which for standard input need not be the start.
         const off_t at = ::lseek(fd, 0, SEEK_CUR);
         if (at >= 0 && at <= st.st_size) size_ = static_cast<std::uint64_t>(st.st_size - at);
     }
+}
+
+FileSource::~FileSource() {
+    if (ownership_ == Ownership::Owned) ::close(fd_);
 }
 
 std::size_t FileSource::read(std::span<std::uint8_t> into) {

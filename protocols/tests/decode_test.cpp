@@ -12,6 +12,7 @@
 
 #include "level_varints.hpp"
 #include "protocols/encode.hpp"
+#include "trickle_source.hpp"
 
 namespace protocols {
 namespace {
@@ -158,22 +159,6 @@ TEST(DecodeRejection, EveryChangedByteDecodesStrictlyOrFails) {
     }
 }
 
-// A pipe: a few bytes a read, and no size known beforehand.
-class Trickle final : public ByteSource {
-public:
-    Trickle(const Bytes& bytes, std::uint64_t seed) : rest_(bytes), random_(seed) {}
-    std::size_t read(std::span<std::uint8_t> into) override {
-        const std::size_t n = std::min({into.size(), rest_.size(), std::size_t{1} + random_() % 7});
-        std::copy_n(rest_.begin(), n, into.begin());
-        rest_ = rest_.subspan(n);
-        return n;
-    }
-
-private:
-    std::span<const std::uint8_t> rest_;
-    std::mt19937_64 random_;
-};
-
 // Random mutations of protocol files: bytes changed, inserted, removed,
 // repeated, cut off; runs under the sanitizers in ./dev asan. Read from a
 // pipe, each gets the same verdict, but where only the size tells: a count
@@ -201,7 +186,7 @@ TEST(DecodeFuzz, MutatedFilesDecodeStrictlyOrFail) {
             }
         }
         const auto result = decode(b);
-        Trickle pipe(b, i);
+        TrickleSource pipe(b, i);
         const auto piped = decode(pipe);
         if (result) {
             ++accepted;

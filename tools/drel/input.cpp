@@ -13,29 +13,14 @@
 #include "protocols/decode.hpp"
 
 namespace drel {
-namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) noexcept : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ > STDIN_FILENO) ::close(fd_);
-    }
-    int get() const noexcept { return fd_; }
-
-private:
-    int fd_;
-};
-
-}  // namespace
 
 std::variant<protocols::Settings, std::string> read_protocol(const std::string& name) {
-    const Descriptor fd(name == "-" ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return std::strerror(errno);
+    using Ownership = protocols::FileSource::Ownership;
+    const bool standard_input = name == "-";
+    const int fd = standard_input ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
     try {
-        protocols::FileSource source(fd.get());
+        protocols::FileSource source(fd, standard_input ? Ownership::Borrowed : Ownership::Owned);
         auto decoded = protocols::decode(source);
         if (!decoded) return decoded.error().message;
         return std::move(decoded).value();

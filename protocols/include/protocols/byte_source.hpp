@@ -32,12 +32,16 @@ private:
     std::span<const std::uint8_t> rest_;
 };
 
-// An open file descriptor, which it does not own. A regular file's size
-// tells what remains; a pipe's does not. A failed read throws
-// std::system_error with its error number.
+// An open file descriptor, which it closes at the end when it owns it. A
+// regular file's size tells what remains; a pipe's does not. A failed read
+// throws std::system_error with its error number.
 class FileSource : public ByteSource {
 public:
-    explicit FileSource(int fd);
+    enum class Ownership { Borrowed, Owned };
+    FileSource(int fd, Ownership ownership);
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+    ~FileSource();
     std::size_t read(std::span<std::uint8_t> into) override;
     std::optional<std::uint64_t> remaining() const override;
 
@@ -48,6 +52,7 @@ protected:
 
 private:
     int fd_;
+    Ownership ownership_;
     std::optional<std::uint64_t> size_;  // of a regular file, from where it was when opened
     std::uint64_t position_ = 0;
 };
