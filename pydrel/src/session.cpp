@@ -20,6 +20,18 @@ constexpr Params<1> SET_STIMULATION_INTENSITY{"Protocol.set_stimulation_intensit
 constexpr Params<1> SET_SESSION_DURATION{"Protocol.set_session_duration()", {"duration"}, 1};
 constexpr Params<1> ENABLE_CHANNEL{"Protocol.enable_channel()", {"channel"}, 1};
 
+// A setter of one float field: the value is stored unless the field's rule
+// refuses it, which fails that rule's check.
+template <const auto& PARAMS, double protocols::Settings::*FIELD, auto REFUSAL>
+PyObject* set_checked(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return protocol_method<PARAMS>(self, args, nargs, kwnames, [](auto& s, Args& a) {
+        const double value = a.f64(0);
+        if (const auto refused = REFUSAL(value)) panic(std::string(*refused));
+        s.*FIELD = value;
+        return none();
+    });
+}
+
 }  // namespace
 
 std::uint64_t required_sample_count(const protocols::Settings& settings) {
@@ -29,21 +41,13 @@ std::uint64_t required_sample_count(const protocols::Settings& settings) {
 }
 
 PyObject* set_stimulation_intensity(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return protocol_method<SET_STIMULATION_INTENSITY>(self, args, nargs, kwnames, [](auto& s, Args& a) {
-        const double intensity = a.f64(0);
-        if (const auto refused = config::intensity_refusal(intensity)) panic(std::string(*refused));
-        s.intensity = intensity;
-        return none();
-    });
+    return set_checked<SET_STIMULATION_INTENSITY, &protocols::Settings::intensity, config::intensity_refusal>(
+        self, args, nargs, kwnames);
 }
 
 PyObject* set_session_duration(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return protocol_method<SET_SESSION_DURATION>(self, args, nargs, kwnames, [](auto& s, Args& a) {
-        const double duration = a.f64(0);
-        if (const auto refused = config::session_duration_refusal(duration)) panic(std::string(*refused));
-        s.session_duration = duration;
-        return none();
-    });
+    return set_checked<SET_SESSION_DURATION, &protocols::Settings::session_duration, config::session_duration_refusal>(
+        self, args, nargs, kwnames);
 }
 
 PyObject* enable_channel(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
