@@ -12,6 +12,7 @@ import pydrel
 
 from . import Arbitrary, Constant, MixedSignal, NotComposable, Ramp, Settings, SignalSourceSelection, Sine, _native
 
+
 def same(a: Any, b: Any) -> bool:
     """Equal to the bit: -0.0 is not 0.0, and NaNs compare by payload."""
     if isinstance(a, float) and isinstance(b, float):
