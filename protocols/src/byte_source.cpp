@@ -20,10 +20,13 @@ std::size_t MemorySource::read(std::span<std::uint8_t> into) {
 
 FileSource::FileSource(int fd, Ownership ownership) : fd_(fd), ownership_(ownership) {
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
         // From where the descriptor stands, which for standard input need not be the start.
         const off_t at = ::lseek(fd, 0, SEEK_CUR);
-        if (at >= 0 && at <= st.st_size) size_ = static_cast<std::uint64_t>(st.st_size - at);
+        if (at >= 0 && at <= st.st_size) {
+            start_ = static_cast<std::uint64_t>(at);
+            size_ = static_cast<std::uint64_t>(st.st_size - at);
+        }
     }
 }
 
@@ -36,6 +39,7 @@ std::size_t FileSource::read(std::span<std::uint8_t> into) {
         const ssize_t n = ::read(fd_, into.data(), into.size());
         if (n >= 0) {
             position_ += static_cast<std::uint64_t>(n);
+            if (size_ && position_ > *size_) size_.reset();  // it grew
             return static_cast<std::size_t>(n);
         }
         if (errno != EINTR) throw std::system_error(errno, std::generic_category());
@@ -46,6 +50,14 @@ std::size_t FileSource::read(std::span<std::uint8_t> into) {
 std::optional<std::uint64_t> FileSource::remaining() const {
     if (!size_) return std::nullopt;
     return *size_ - std::min(*size_, position_);
+}
+
+bool FileSource::size_unchanged() {
+    if (!size_) return true;
+    struct stat st;
+    if (::fstat(fd_, &st) == 0 && static_cast<std::uint64_t>(st.st_size) == start_ + *size_) return true;
+    size_.reset();
+    return false;
 }
 
 }  // namespace protocols

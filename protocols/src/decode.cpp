@@ -29,10 +29,18 @@ constexpr std::size_t MAX_VARINT = 10;
 // level decoder, which looks back at them.
 constexpr std::size_t HISTORY = LEVEL_LOOK_BACK;
 static_assert(DECODE_BUFFER >= HISTORY + 4 * MIN_LEVEL_RUN_BYTES);
-// Elements of an array made before the source has shown that more of them
-// arrive; then the rest of the count at once.
+// Arrays grow as their elements arrive, never past GROWTH times what has
+// arrived, so that a count that lies costs little; the first step holds up to
+// FIRST_ELEMENTS (FIRST_LEVELS for levels and text).
 constexpr std::size_t FIRST_ELEMENTS = 1024;
 constexpr std::size_t FIRST_LEVELS = 64 * 1024;
+constexpr std::size_t GROWTH = 16;
+static_assert(FIRST_ELEMENTS % GROWTH == 0 && FIRST_LEVELS % GROWTH == 0);
+static_assert(FIRST_LEVELS >= DECODE_BUFFER, "a buffer's worth of levels fits the first step");
+
+// The name of the last field, which trailing bytes follow.
+constexpr std::string_view LAST_FIELD =
+    std::get<std::tuple_size_v<decltype(Settings::fields())> - 1>(Settings::fields()).name;
 
 struct Failure {
     DecodeError error;
@@ -97,7 +105,7 @@ public:
         const std::uint64_t at = offset();
         std::uint64_t extra = 0;
         bool more = false;
-        if (const auto known = remaining()) {
+        if (const auto known = remaining(); known && source_.size_unchanged()) {
             extra = *known;
         } else {
             while (fill(1) > 0 && !more) {
@@ -110,7 +118,7 @@ public:
         path_.clear();
         fail(Kind::TrailingData, at,
              std::string(more ? "more than " : "") + std::to_string(more ? TRAILING_PROBE : extra) +
-                 (extra == 1 ? " byte" : " bytes") + " after the last field, monitor_subsampling_factor,");
+                 (extra == 1 ? " byte" : " bytes") + " after the last field, " + std::string(LAST_FIELD) + ",");
     }
 
 private:
@@ -216,7 +224,8 @@ private:
     std::size_t count(std::size_t min_element_size) {
         const std::uint64_t at = offset();
         const std::uint64_t n = varint();
-        if (const auto rest = remaining(); rest && n > *rest / min_element_size) {
+        // A file that grew since it was opened is read on by the pipe's rules.
+        if (const auto rest = remaining(); rest && n > *rest / min_element_size && source_.size_unchanged()) {
             fail(Kind::CountTooLarge, at,
                  "count " + std::to_string(n) + " larger than the " + std::to_string(*rest) +
                      " bytes that remain can hold");
@@ -225,18 +234,20 @@ private:
         return static_cast<std::size_t>(n);
     }
 
-    // Reserves room for the elements of an array of n as they are shown to
-    // arrive: the first few, then (where the count was checked against the
-    // size of the data) all at once, else as the vector grows.
+    // Makes room for `more` elements after those of `v`, an array of n in
+    // all. The capacities step up by GROWTH on a ladder planned back from n
+    // (n / GROWTH^k, rounded up), so that a valid array ends with one step
+    // from n / GROWTH to n: one allocation at the final size, and a peak of
+    // 1 / GROWTH more while the last step copies.
     template <class V>
-    void make_room(V& v, std::size_t n, std::size_t first) {
-        if (v.capacity() >= n) return;
-        if (v.size() == 0) {
-            v.reserve(std::min(n, first));
-        } else if (v.size() >= first && remaining()) {
-            v.reserve(n);
-            prefer_huge_pages(v.data(), v.capacity() * sizeof(typename V::value_type));
-        }
+    static void make_room(V& v, std::size_t n, std::size_t first, std::size_t more = 1) {
+        if (v.capacity() - v.size() >= more) return;
+        const std::size_t allowed = GROWTH * std::max(v.size(), first / GROWTH);
+        std::size_t next = n;
+        while (next > allowed) next = next / GROWTH + (next % GROWTH != 0);
+        next = std::max(next, v.size() + more);
+        v.reserve(next);
+        prefer_huge_pages(v.data(), v.capacity() * sizeof(typename V::value_type));
     }
 
     template <class V>
@@ -256,9 +267,9 @@ private:
         std::size_t left = count(1);
         value.clear();
         while (left > 0) {
-            make_room(value, left + value.size(), FIRST_LEVELS);
             need(1);
             const std::size_t take = std::min(left, available());
+            make_room(value, left + value.size(), FIRST_LEVELS, take);
             value.append(reinterpret_cast<const char*>(p_), take);
             p_ += take;
             left -= take;
@@ -272,10 +283,12 @@ private:
         const std::size_t n = count(1);
         levels.clear();
         while (levels.size() < n) {
-            make_room(levels, n, FIRST_LEVELS);
             const std::size_t done = levels.size();
             fill(MIN_LEVEL_RUN_BYTES);
-            const std::size_t run = std::min(n - done, available());
+            // A level takes a byte at least, and the one that may stand
+            // across the end of the buffer is read on its own.
+            const std::size_t run = std::min(n - done, std::max<std::size_t>(available(), 1));
+            make_room(levels, n, FIRST_LEVELS, run);
             levels.resize(done + run);
             const LevelRun r = get_level_varints(p_, end_, levels.data() + done, run);
             levels.resize(done + r.levels);

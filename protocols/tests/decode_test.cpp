@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
+#include <optional>
 #include <cstdlib>
 #include <ostream>
 #include <random>
@@ -81,6 +85,19 @@ Bytes waveform_file() {
     return encode(s);  // the levels stand at bytes 153 and 154
 }
 
+// `file` up to its count at `at`, the count replaced by `count`, then
+// `elements` copies of the element bytes: the end of the data.
+Bytes cut_after_count(Bytes file, std::size_t at, std::uint8_t count, std::size_t elements, std::uint8_t first,
+                      std::optional<std::uint8_t> second = std::nullopt) {
+    file.resize(at);
+    file.push_back(count);
+    for (std::size_t i = 0; i < elements; i += second ? 2 : 1) {
+        file.push_back(first);
+        if (second && i + 1 < elements) file.push_back(*second);
+    }
+    return file;
+}
+
 struct Refused {
     const char* what;
     Bytes file;
@@ -123,7 +140,67 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"level not shortest", with(waveform_file(), 153, 1, {0x8a, 0x00}),
                 "level not in its shortest form at byte 153 in signals[0].samples[0]"},
         Refused{"more levels than bytes", with(waveform_file(), 152, 1, {0x7f}),
-                "count 127 larger than the 43 bytes that remain can hold at byte 152 in signals[0].samples"}));
+                "count 127 larger than the 43 bytes that remain can hold at byte 152 in signals[0].samples"},
+        // A count is refused only when the bytes after it cannot hold it:
+        // one byte a level, two a signal (an empty waveform).
+        Refused{"levels that the rest holds exactly", cut_after_count(waveform_file(), 152, 43, 43, 0x02),
+                "unexpected end of data at byte 196 in channel_a_settings.enabled"},
+        Refused{"levels a byte more than the rest", cut_after_count(waveform_file(), 152, 43, 42, 0x02),
+                "count 43 larger than the 42 bytes that remain can hold at byte 152 in signals[0].samples"},
+        Refused{"signals that the rest holds exactly", cut_after_count(factory(), 150, 20, 40, 0x04, 0x00),
+                "unexpected end of data at byte 191 in channel_a_settings.enabled"},
+        Refused{"signals a byte more than the rest", cut_after_count(factory(), 150, 20, 39, 0x04, 0x00),
+                "count 20 larger than the 39 bytes that remain can hold at byte 150 in signals"}));
+
+// Trailing bytes read through a pipe are counted up to TRAILING_PROBE.
+class PipeSource final : public ByteSource {
+public:
+    explicit PipeSource(std::span<const std::uint8_t> bytes) : rest_(bytes) {}
+    std::size_t read(std::span<std::uint8_t> into) override {
+        const std::size_t n = std::min(into.size(), rest_.size());
+        std::copy_n(rest_.begin(), n, into.begin());
+        rest_ = rest_.subspan(n);
+        return n;
+    }
+
+private:
+    std::span<const std::uint8_t> rest_;
+};
+
+TEST(DecodeTrailing, APipeCountsUpToItsProbe) {
+    for (const auto& [extra, message] : {
+             std::pair{TRAILING_PROBE, "1048576 bytes after the last field, monitor_subsampling_factor, at byte 201"},
+             std::pair{TRAILING_PROBE + 1,
+                       "more than 1048576 bytes after the last field, monitor_subsampling_factor, at byte 201"},
+         }) {
+        Bytes file = factory();
+        file.resize(file.size() + extra);
+        PipeSource pipe(file);
+        const auto result = decode(pipe);
+        ASSERT_FALSE(result);
+        EXPECT_EQ(result.error().message, message);
+    }
+}
+
+// A regular file that grows after it is opened (written while read) is read
+// as a pipe is: its size at the start does not limit what it holds.
+TEST(DecodeFile, AFileThatGrowsIsReadOn) {
+    const Bytes file = encode(every_kind());
+    char name[] = "/tmp/pydrel-grows-XXXXXX";
+    const int fd = ::mkstemp(name);
+    ASSERT_GE(fd, 0);
+    ::unlink(name);
+    ASSERT_EQ(::write(fd, file.data(), 100), 100);
+    ASSERT_EQ(::lseek(fd, 0, SEEK_SET), 0);
+    FileSource source(fd, FileSource::Ownership::Owned);
+    const int appender = ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(appender, 0);
+    ASSERT_EQ(::write(appender, file.data() + 100, file.size() - 100), static_cast<ssize_t>(file.size() - 100));
+    ::close(appender);
+    const auto result = decode(source);
+    ASSERT_TRUE(result) << result.error().message;
+    EXPECT_EQ(encode(result.value()), file);
+}
 
 // What decode accepts re-encodes to the same bytes; what it refuses it
 // refuses at an offset inside the data.

@@ -18,6 +18,11 @@ public:
     // How many bytes read() will still return, when the source knows.
     virtual std::optional<std::uint64_t> remaining() const { return std::nullopt; }
 
+    // Whether what remaining() says still holds: asked before a verdict that
+    // rests on it. A source whose size changed answers false and knows no
+    // size from then on.
+    virtual bool size_unchanged() { return true; }
+
 protected:
     ~ByteSource() = default;
 };
@@ -33,8 +38,10 @@ private:
 };
 
 // An open file descriptor, which it closes at the end when it owns it. A
-// regular file's size tells what remains; a pipe's does not. A failed read
-// throws std::system_error with its error number.
+// regular file's size tells what remains; a pipe's does not, and neither does
+// the size of a file that grows while it is read or that reports none (the
+// files of /proc say 0): those are read as pipes are. A failed read throws
+// std::system_error with its error number.
 class FileSource : public ByteSource {
 public:
     enum class Ownership { Borrowed, Owned };
@@ -44,6 +51,7 @@ public:
     ~FileSource();
     std::size_t read(std::span<std::uint8_t> into) override;
     std::optional<std::uint64_t> remaining() const override;
+    bool size_unchanged() override;
 
 protected:
     // Called when a read was interrupted by a signal, before it is repeated;
@@ -54,6 +62,7 @@ private:
     int fd_;
     Ownership ownership_;
     std::optional<std::uint64_t> size_;  // of a regular file, from where it was when opened
+    std::uint64_t start_ = 0;            // where that was
     std::uint64_t position_ = 0;
 };
 
