@@ -2,10 +2,8 @@
 // first interpreter to import the module owns it; when that interpreter is
 // finalised the module forgets it, so that an embedding program that starts
 // a new interpreter in the same process imports afresh.
-#include <atomic>
-#include <cstdint>
-
 #include "bind/entry.hpp"
+#include "bind/interpreter.hpp"
 #include "bind/panic.hpp"
 #include "types.hpp"
 #include "waveform.hpp"
@@ -17,7 +15,6 @@ using namespace bind;
 namespace {
 
 constexpr int API_VERSION = 1013;
-constexpr std::int64_t NO_INTERPRETER = -1;
 
 // The module and its classes: strong references of the owning interpreter.
 struct Kept {
@@ -27,7 +24,7 @@ struct Kept {
     Ref coil_type;
 };
 
-std::atomic<std::int64_t> owner{NO_INTERPRETER};
+InterpreterOwner owner;
 NeverDestroyed<Kept> kept;
 
 PyModuleDef module_def = {
@@ -54,7 +51,7 @@ void forget(void*) {
     *kept = Kept{};
     release_panic_type();
     forget_numpy();
-    owner.store(NO_INTERPRETER);
+    owner.release();
 }
 
 // Adds `type` under `name` and lists the name in __all__.
@@ -75,21 +72,14 @@ void add_class(PyObject* module, const char* name, PyObject* type) {
 }
 
 Ref initialise() {
-    PyInterpreterState* interpreter = PyInterpreterState_Get();
-    const std::int64_t id = PyInterpreterState_GetID(interpreter);
-    if (id == -1) throw PythonError{};
-    std::int64_t current = NO_INTERPRETER;
-    if (!owner.compare_exchange_strong(current, id) && current != id) {
-        raise(PyExc_ImportError,
-              "pydrel does not support subinterpreters: it can be imported in one interpreter per process only");
-    }
+    owner.claim("pydrel");
     if (kept->module) return Ref::borrow(kept->module.get());
 
     // A failure below leaves nothing kept and the interpreter free to retry.
     struct Release {
         bool done = false;
         ~Release() {
-            if (!done) owner.store(NO_INTERPRETER);
+            if (!done) owner.release();
         }
     } release;
     Ref module = Ref::checked(PyModule_Create2(&module_def, API_VERSION));
@@ -99,7 +89,7 @@ Ref initialise() {
     add_class(module.get(), "Protocol", protocol.get());
     add_class(module.get(), "Channel", channel.get());
     add_class(module.get(), "Coil", coil.get());
-    throw_on_failure(PyUnstable_AtExit(interpreter, forget, nullptr));
+    throw_on_failure(PyUnstable_AtExit(PyInterpreterState_Get(), forget, nullptr));
 
     release.done = true;
     *kept = {Ref::borrow(module.get()), std::move(protocol), std::move(channel), std::move(coil)};

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <new>
 
 #include "bind/panic.hpp"
@@ -22,7 +23,8 @@ namespace bind {
 // Runs `op`, which returns a Ref (the result) or throws:
 //   PythonError     - a Python exception is already set; passed on;
 //   Panic           - a failed check; raised as PanicException;
-//   std::bad_alloc  - raised as MemoryError; the operation left its object as it was.
+//   std::bad_alloc  - raised as MemoryError; the operation left its object as it was;
+//   std::exception  - any other, raised as RuntimeError with its what().
 // Returns the new reference or nullptr with an exception set.
 template <class Op>
 PyObject* entry(Op&& op) noexcept {
@@ -35,6 +37,9 @@ PyObject* entry(Op&& op) noexcept {
         return nullptr;
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
+        return nullptr;
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
         return nullptr;
     } catch (...) {
         abort_at_boundary();
