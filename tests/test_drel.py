@@ -200,6 +200,7 @@ KINDS = {
     (["warning", "clean"], True, 1),
     (["error", "unreadable", "warning"], False, 2),
     (["unreadable", "clean"], True, 2),
+    (["unreadable", "error"], False, 2),
 ])
 def test_check_exit_status_and_order(tmp_path, files, strict, status):
     paths = []

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "bind/entry.hpp"
+#include "bind/interpreter.hpp"
 #include "bind/ref.hpp"
 #include "bind/text.hpp"
 #include "levels.hpp"
@@ -29,18 +30,45 @@ using bind::entry;
 using bind::PythonError;
 using bind::Ref;
 
-// The classes of the records, bound by the package at its import. The first
-// interpreter to import the module keeps them until it is finalised.
-bind::NeverDestroyed<Classes> classes;
+// The classes of the records, bound by the package at its import. The
+// interpreter that imports the module first keeps them until it is
+// finalised; other interpreters cannot import it.
+bind::InterpreterOwner owner;
+bind::NeverDestroyed<BoundClasses> classes;
 
-// A file whose read is interrupted by a signal lets Python's handlers run
-// first: one that raises (KeyboardInterrupt) ends the load.
+// The bound classes, kept for the length of a call.
+BoundClasses bound() {
+    BoundClasses c = *classes;
+    if (!c) bind::raise(PyExc_RuntimeError, "drel's classes are not bound");
+    return c;
+}
+
+// A file read without the interpreter lock, so that other threads run while
+// it waits for a pipe or a slow disk. A read interrupted by a signal takes
+// the lock back for Python's handlers first: one that raises
+// (KeyboardInterrupt) ends the load.
 class InterruptibleFile final : public protocols::FileSource {
 public:
     explicit InterruptibleFile(int fd) : FileSource(fd, Ownership::Owned) {}
 
+    std::size_t read(std::span<std::uint8_t> into) override {
+        bind::AllowThreads unlocked;
+        unlocked_ = &unlocked;
+        struct Forget {
+            bind::AllowThreads*& p;
+            ~Forget() { p = nullptr; }
+        } forget{unlocked_};
+        return FileSource::read(into);
+    }
+
 private:
-    void interrupted() override { bind::throw_on_failure(PyErr_CheckSignals()); }
+    void interrupted() override {
+        unlocked_->reacquire();
+        bind::throw_on_failure(PyErr_CheckSignals());
+        unlocked_->release();
+    }
+
+    bind::AllowThreads* unlocked_ = nullptr;
 };
 
 // FileNotFoundError, IsADirectoryError, ... with the path as given.
@@ -50,16 +78,16 @@ private:
     throw PythonError{};
 }
 
-Ref decoded(protocols::Result<protocols::Settings, protocols::DecodeError> result) {
+Ref decoded(const Classes& c, protocols::Result<protocols::Settings, protocols::DecodeError> result) {
     if (!result) {
         const protocols::DecodeError& e = result.error();
-        Ref error = Ref::checked(PyObject_CallFunction(classes->decode_error.get(), "s#KU", e.message.data(),
+        Ref error = Ref::checked(PyObject_CallFunction(c.decode_error.get(), "s#KU", e.message.data(),
                                                        static_cast<Py_ssize_t>(e.message.size()),
                                                        static_cast<unsigned long long>(e.offset), e.path.c_str()));
-        PyErr_SetObject(classes->decode_error.get(), error.get());
+        PyErr_SetObject(c.decode_error.get(), error.get());
         throw PythonError{};
     }
-    return to_python(*classes, std::move(result).value());
+    return to_python(c, std::move(result).value());
 }
 
 PyObject* loads(PyObject*, PyObject* data) {
@@ -70,24 +98,31 @@ PyObject* loads(PyObject*, PyObject* data) {
             Py_buffer& view;
             ~Release() { PyBuffer_Release(&view); }
         } release{view};
+        const BoundClasses c = bound();
         protocols::MemorySource source({static_cast<const std::uint8_t*>(view.buf), static_cast<std::size_t>(view.len)});
-        return decoded(protocols::decode(source));
+        return decoded(*c, protocols::decode(source));
     });
 }
 
 PyObject* load(PyObject*, PyObject* path) {
     return entry([&] {
+        const BoundClasses c = bound();
         PyObject* encoded = nullptr;
         if (!PyUnicode_FSConverter(path, &encoded)) throw PythonError{};
         const Ref name = Ref::steal(encoded);
         int fd;
-        while ((fd = ::open(PyBytes_AS_STRING(name.get()), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
+        for (;;) {
+            {
+                bind::AllowThreads unlocked;  // opening a FIFO waits for its writer
+                fd = ::open(PyBytes_AS_STRING(name.get()), O_RDONLY | O_CLOEXEC);
+            }
+            if (fd >= 0 || errno != EINTR) break;
             bind::throw_on_failure(PyErr_CheckSignals());
         }
         if (fd < 0) raise_os_error(errno, path);
         InterruptibleFile source(fd);
         try {
-            return decoded(protocols::decode(source));
+            return decoded(*c, protocols::decode(source));
         } catch (const std::system_error& e) {
             raise_os_error(e.code().value(), path);
         }
@@ -96,7 +131,7 @@ PyObject* load(PyObject*, PyObject* path) {
 
 PyObject* text(PyObject*, PyObject* settings) {
     return entry([&] {
-        const protocols::Settings s = from_python(*classes, settings);
+        const protocols::Settings s = from_python(*bound(), settings);
         const auto [size, ascii] = protocols::text::measure_protocol(s);
         return bind::utf8_str(size, ascii, [&](std::span<char> out) { protocols::text::render_protocol(s, out); });
     });
@@ -105,7 +140,7 @@ PyObject* text(PyObject*, PyObject* settings) {
 // [(severity, message), ...]
 PyObject* check(PyObject*, PyObject* settings) {
     return entry([&] {
-        const protocols::Settings s = from_python(*classes, settings);
+        const protocols::Settings s = from_python(*bound(), settings);
         Ref findings = Ref::checked(PyList_New(0));
         protocols::check(s, [&](const protocols::Finding& f) {
             Ref item = Ref::checked(Py_BuildValue("(ss#)", protocols::severity_name(f.severity), f.message.data(),
@@ -147,14 +182,27 @@ PyObject* refusal(PyObject*, PyObject* args) {
 
 // What a new pydrel.Protocol holds, made here the same way.
 PyObject* new_protocol(PyObject*, PyObject*) {
-    return entry([&] { return to_python(*classes, protocols::new_protocol()); });
+    return entry([&] { return to_python(*bound(), protocols::new_protocol()); });
+}
+
+// A copy of a drel.Settings made by the rule for hand-built records: every
+// value of its exact type, the sequences tuples, the levels arrays of their own.
+PyObject* validated(PyObject*, PyObject* settings) {
+    return entry([&] {
+        return drel::validated(*bound(), settings);
+    });
+}
+
+// The fractions of full scale of an int16 array's levels, as a new float64 array.
+PyObject* fractions(PyObject*, PyObject* levels) {
+    return entry([&] { return fractions_of(levels); });
 }
 
 PyObject* bind_records(PyObject*, PyObject* args) {
     return entry([&] {
         PyObject *by_name, *decode_error;
         if (!PyArg_ParseTuple(args, "OO:bind", &by_name, &decode_error)) throw PythonError{};
-        bind_classes(*classes, by_name, decode_error);
+        *classes = bind_classes(by_name, decode_error);
         return Ref::borrow(Py_None);
     });
 }
@@ -169,6 +217,9 @@ PyMethodDef methods[] = {
     {"refusal", refusal, METH_VARARGS,
      "refusal(field, value)\n--\n\nThe check pydrel's setter of the field fails for the value, or None."},
     {"new_protocol", new_protocol, METH_NOARGS, "new_protocol()\n--\n\nWhat a new pydrel.Protocol holds."},
+    {"validated", validated, METH_O,
+     "validated(settings)\n--\n\nA copy made by the rule for hand-built records."},
+    {"fractions", fractions, METH_O, "fractions(levels)\n--\n\nThe fractions of full scale of int16 levels."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -179,13 +230,22 @@ PyModuleDef module_def = {
 
 // Runs while the owning interpreter is finalised: releases the classes.
 void forget(void*) {
-    *classes = Classes{};
+    *classes = nullptr;
     forget_numpy();
+    owner.release();
 }
 
 Ref initialise() {
+    owner.claim("drel");
+    struct Release {
+        bool done = false;
+        ~Release() {
+            if (!done) owner.release();
+        }
+    } release;
     Ref module = Ref::checked(PyModule_Create(&module_def));
     bind::throw_on_failure(PyUnstable_AtExit(PyInterpreterState_Get(), forget, nullptr));
+    release.done = true;
     return module;
 }
 

@@ -26,6 +26,12 @@ consteval std::size_t index_of(std::tuple<Ts...>*) {
 template <class T>
 inline constexpr std::size_t record_index = index_of<T>(static_cast<Records*>(nullptr));
 
+template <class T>
+constexpr std::size_t checked_record_index() {
+    static_assert(record_index<T> < RECORD_COUNT, "a record that Records does not list");
+    return record_index<T>;
+}
+
 using Payload = protocols::Signal::Payload;
 
 template <class T, std::size_t... I>
@@ -54,24 +60,34 @@ PyObject*& slot(PyObject* instance, Py_ssize_t offset) {
     return *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(instance) + offset);
 }
 
+[[noreturn]] void refuse_class(const std::string& name, const char* problem, std::string_view field = {}) {
+    bind::raise(PyExc_TypeError, Ref::steal(PyUnicode_FromFormat("%s %s%s", name.c_str(), problem,
+                                                                  std::string(field).c_str())));
+}
+
 template <class T>
 RecordClass bind_class(PyObject* by_name) {
     const std::string name(python_name<T>());
-    PyObject* type = PyDict_GetItemString(by_name, name.c_str());  // borrowed
-    if (type == nullptr || !PyType_Check(type)) {
-        bind::raise(PyExc_TypeError, Ref::steal(PyUnicode_FromFormat("no class for the record %s", name.c_str())));
-    }
-    RecordClass record{Ref::borrow(type), {}};
+    PyObject* type = nullptr;
+    bind::throw_on_failure(PyDict_GetItemStringRef(by_name, name.c_str(), &type));
+    Ref held = Ref::steal(type);
+    if (type == nullptr || !PyType_Check(type)) refuse_class("the record " + name, "has no class");
+    const auto* cls = reinterpret_cast<PyTypeObject*>(type);
+    RecordClass record{std::move(held), {}};
     for (const std::string_view field : field_names<T>()) {
-        // Each field must be a slot of its own: a member of the class.
+        // Each field must be an object slot of the class itself, inside its
+        // instances: the walkers read and write it in place.
         Ref member = Ref::steal(PyObject_GetAttrString(type, std::string(field).c_str()));
-        if (!member || !Py_IS_TYPE(member.get(), &PyMemberDescr_Type) ||
-            reinterpret_cast<PyMemberDescrObject*>(member.get())->d_member->type != Py_T_OBJECT_EX) {
-            PyErr_Clear();
-            bind::raise(PyExc_TypeError, Ref::steal(PyUnicode_FromFormat("%s has no slot for the field %s",
-                                                                          name.c_str(), std::string(field).c_str())));
+        if (!member) PyErr_Clear();
+        if (!member || !Py_IS_TYPE(member.get(), &PyMemberDescr_Type)) refuse_class(name, "has no slot for the field ", field);
+        const auto* descr = reinterpret_cast<PyMemberDescrObject*>(member.get());
+        const Py_ssize_t offset = descr->d_member->offset;
+        if (descr->d_common.d_type != cls || descr->d_member->type != Py_T_OBJECT_EX ||
+            offset < static_cast<Py_ssize_t>(sizeof(PyObject)) ||
+            offset > cls->tp_basicsize - static_cast<Py_ssize_t>(sizeof(PyObject*))) {
+            refuse_class(name, "has no slot of its own for the field ", field);
         }
-        record.offsets.push_back(reinterpret_cast<PyMemberDescrObject*>(member.get())->d_member->offset);
+        record.offsets.push_back(offset);
     }
     // And no other fields: the same count, in the same order.
     Ref slots = Ref::checked(PyObject_GetAttrString(type, "__slots__"));
@@ -79,20 +95,22 @@ RecordClass bind_class(PyObject* by_name) {
     bool same = PyTuple_GET_SIZE(names.get()) == static_cast<Py_ssize_t>(record.offsets.size());
     const std::vector<std::string_view> fields = field_names<T>();
     for (std::size_t i = 0; same && i < fields.size(); ++i) {
-        const char* slot_name = PyUnicode_AsUTF8(PyTuple_GET_ITEM(names.get(), static_cast<Py_ssize_t>(i)));
-        if (slot_name == nullptr) throw PythonError{};
-        same = fields[i] == slot_name;
+        PyObject* slot_name = PyTuple_GET_ITEM(names.get(), static_cast<Py_ssize_t>(i));
+        const char* utf8 = PyUnicode_Check(slot_name) ? PyUnicode_AsUTF8(slot_name) : nullptr;
+        if (utf8 == nullptr) PyErr_Clear();
+        same = utf8 != nullptr && fields[i] == utf8;
     }
-    if (!same) {
-        bind::raise(PyExc_TypeError, Ref::steal(PyUnicode_FromFormat(
-                                         "%s must declare the fields of its record, in their order", name.c_str())));
-    }
+    if (!same) refuse_class(name, "must declare the fields of its record, in their order");
     return record;
 }
 
+// Arrays of levels that stand for themselves in a copy, one entry per
+// waveform in walking order (empty where the levels were copied).
+using SharedLevels = std::vector<Ref>;
+
 class ToPython {
 public:
-    explicit ToPython(const Classes& classes) : classes_(classes) {}
+    explicit ToPython(const Classes& classes, SharedLevels* shared = nullptr) : classes_(classes), shared_(shared) {}
 
     template <class T>
     Ref value(T& v) {
@@ -106,6 +124,7 @@ public:
         } else if constexpr (kind == WireKind::Text) {
             return Ref::checked(PyUnicode_DecodeUTF8(v.data(), static_cast<Py_ssize_t>(v.size()), nullptr));
         } else if constexpr (kind == WireKind::Levels) {
+            if (shared_ != nullptr && shared_->at(next_shared_++)) return std::move((*shared_)[next_shared_ - 1]);
             return levels_array(std::move(v));
         } else if constexpr (kind == WireKind::Array || kind == WireKind::FixedArray) {
             Ref items = Ref::checked(PyTuple_New(static_cast<Py_ssize_t>(v.size())));
@@ -124,7 +143,7 @@ private:
     // An instance made without __init__, its slots filled in field order.
     template <class T>
     Ref record(T& r) {
-        const RecordClass& c = classes_.records[record_index<T>];
+        const RecordClass& c = classes_.records[checked_record_index<T>()];
         auto* type = reinterpret_cast<PyTypeObject*>(c.type.get());
         Ref instance = Ref::checked(type->tp_alloc(type, 0));
         std::size_t i = 0;
@@ -135,105 +154,204 @@ private:
     }
 
     const Classes& classes_;
+    SharedLevels* shared_;
+    std::size_t next_shared_ = 0;
 };
 
-class FromPython {
+// Where the walk stands, "signals[2].amplitude", spelt out only for a message.
+class Path {
 public:
-    explicit FromPython(const Classes& classes) : classes_(classes) {}
+    class Step {
+    public:
+        Step(Path& path, std::string_view name) : path_(path) { path_.steps_.push_back({name, 0}); }
+        Step(Path& path, std::size_t index) : path_(path) { path_.steps_.push_back({{}, index}); }
+        Step(const Step&) = delete;
+        Step& operator=(const Step&) = delete;
+        ~Step() { path_.steps_.pop_back(); }
 
-    template <class T>
-    void value(PyObject* o, T& out, const std::string& field) {
-        constexpr WireKind kind = protocols::wire_kind<T>;
-        if constexpr (kind == WireKind::Bool) {
-            if (!PyBool_Check(o)) wrong_type(o, field, "a bool");
-            out = o == Py_True;
-        } else if constexpr (kind == WireKind::Unsigned) {
-            if (!PyLong_Check(o) || PyBool_Check(o)) wrong_type(o, field, "an int");
-            out = PyLong_AsUnsignedLongLong(o);
-            if (out == static_cast<std::uint64_t>(-1) && PyErr_Occurred()) {
-                PyErr_Clear();
-                bind::raise(PyExc_ValueError, Ref::steal(PyUnicode_FromFormat("%s must be from 0 to 2**64 - 1, not %R",
-                                                                               field.c_str(), o)));
-            }
-        } else if constexpr (kind == WireKind::Float) {
-            if (PyFloat_Check(o)) {
-                out = PyFloat_AS_DOUBLE(o);
+    private:
+        Path& path_;
+    };
+
+    std::string text() const {
+        std::string out;
+        for (const auto& [name, index] : steps_) {
+            if (name.empty()) {
+                out += '[' + std::to_string(index) + ']';
             } else {
-                if (!PyLong_Check(o) || PyBool_Check(o)) wrong_type(o, field, "a float");
-                out = PyLong_AsDouble(o);  // an int by hand, as the annotations allow
-                if (out == -1.0 && PyErr_Occurred()) throw PythonError{};
+                if (!out.empty()) out += '.';
+                out += name;
             }
-        } else if constexpr (kind == WireKind::Text) {
-            if (!PyUnicode_Check(o)) wrong_type(o, field, "a str");
-            Py_ssize_t size = 0;
-            const char* utf8 = PyUnicode_AsUTF8AndSize(o, &size);
-            if (utf8 == nullptr) throw PythonError{};
-            out.assign(utf8, static_cast<std::size_t>(size));
-        } else if constexpr (kind == WireKind::Levels) {
-            out = levels_of(o, field);
-        } else if constexpr (kind == WireKind::Array || kind == WireKind::FixedArray) {
-            if (!PyTuple_Check(o)) wrong_type(o, field, "a tuple");
-            const auto n = static_cast<std::size_t>(PyTuple_GET_SIZE(o));
-            if constexpr (kind == WireKind::FixedArray) {
-                if (n != out.size()) {
-                    bind::raise(PyExc_ValueError, Ref::steal(PyUnicode_FromFormat(
-                                                      "%s must hold %zu items, not %zu", field.c_str(), out.size(), n)));
-                }
-            } else {
-                out.resize(n);
-            }
-            for (std::size_t i = 0; i < n; ++i) {
-                value(PyTuple_GET_ITEM(o, static_cast<Py_ssize_t>(i)), out[i], field + "[" + std::to_string(i) + "]");
-            }
-        } else if constexpr (kind == WireKind::Variant) {
-            variant(o, out.payload, field, std::make_index_sequence<std::variant_size_v<typename T::Payload>>());
-        } else {
-            if (!is<T>(o)) wrong_type(o, field, std::string("a drel.") + std::string(python_name<T>()).c_str());
-            record(o, out, field);
         }
+        return out.empty() ? "the protocol" : out;
     }
 
-    // Fields are named from here: "intensity", "signals[2].samples".
+private:
+    struct Entry {
+        std::string_view name;
+        std::size_t index;
+    };
+    std::vector<Entry> steps_;
+};
+
+// The rule for the values of hand-built records. Every object it looks at is
+// held by a strong reference while it does: a value that is replaced or
+// dropped meanwhile stays alive until it is done.
+class FromPython {
+public:
+    explicit FromPython(const Classes& classes, SharedLevels* shared = nullptr) : classes_(classes), shared_(shared) {}
+
     void top(PyObject* o, protocols::Settings& out) {
-        if (!is<protocols::Settings>(o)) wrong_type(o, "the protocol", "a drel.Settings");
-        record(o, out, "");
+        if (!is<protocols::Settings>(o)) wrong_type(o, "a drel.Settings");
+        record(o, out);
     }
 
 private:
     template <class T>
-    bool is(PyObject* o) const {
-        return PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject*>(classes_.records[record_index<T>].type.get()));
+    void value(PyObject* o, T& out) {
+        const Ref held = Ref::borrow(o);
+        constexpr WireKind kind = protocols::wire_kind<T>;
+        if constexpr (kind == WireKind::Bool) {
+            out = boolean(o);
+        } else if constexpr (kind == WireKind::Unsigned) {
+            out = unsigned_integer(o);
+        } else if constexpr (kind == WireKind::Float) {
+            out = floating(o);
+        } else if constexpr (kind == WireKind::Text) {
+            text(o, out);
+        } else if constexpr (kind == WireKind::Levels) {
+            if (shared_ != nullptr && is_levels_array(o)) {
+                shared_->push_back(Ref::borrow(o));
+            } else {
+                out = levels_of(o, path_.text());
+                if (shared_ != nullptr) shared_->emplace_back();
+            }
+        } else if constexpr (kind == WireKind::Array || kind == WireKind::FixedArray) {
+            sequence(o, out);
+        } else if constexpr (kind == WireKind::Variant) {
+            variant(o, out.payload, std::make_index_sequence<std::variant_size_v<typename T::Payload>>());
+        } else {
+            if (!is<T>(o)) wrong_type(o, std::string("a drel.") + std::string(python_name<T>()));
+            record(o, out);
+        }
+    }
+
+    // True or False, or a NumPy bool; never a truth value of something else.
+    bool boolean(PyObject* o) {
+        if (o == Py_True) return true;
+        if (o == Py_False) return false;
+        if (numpy_scalar(o) == NumpyScalar::Bool) return numpy_bool_value(o);
+        wrong_type(o, "a bool");
+    }
+
+    // An int (not a bool) or a NumPy integer, from 0 to 2**64 - 1.
+    std::uint64_t unsigned_integer(PyObject* o) {
+        if (PyLong_Check(o) && !PyBool_Check(o)) {
+            const unsigned long long v = PyLong_AsUnsignedLongLong(o);
+            if (v != static_cast<unsigned long long>(-1) || !PyErr_Occurred()) return v;
+            PyErr_Clear();
+        } else if (numpy_scalar(o) == NumpyScalar::Integer) {
+            if (const auto v = numpy_unsigned_value(o)) return *v;
+        } else {
+            wrong_type(o, "an int");
+        }
+        Ref detail = Ref::steal(PyUnicode_FromFormat("must be from 0 to 2**64 - 1, not %R", o));
+        if (!detail) {  // an int too long to print
+            PyErr_Clear();
+            detail = Ref::steal(PyUnicode_FromString("must be from 0 to 2**64 - 1"));
+        }
+        refuse(PyExc_ValueError, std::move(detail));
+    }
+
+    // A float, an int (not a bool), or a NumPy integer or floating scalar.
+    double floating(PyObject* o) {
+        if (PyFloat_Check(o)) return PyFloat_AS_DOUBLE(o);  // every bit, NaN payloads too
+        if (PyLong_Check(o) && !PyBool_Check(o)) {
+            const double v = PyLong_AsDouble(o);
+            if (v != -1.0 || !PyErr_Occurred()) return v;
+            if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw PythonError{};
+            PyErr_Clear();
+            refuse(PyExc_OverflowError, Ref::steal(PyUnicode_FromString("is an int too large for a float")));
+        }
+        const NumpyScalar scalar = numpy_scalar(o);
+        if (scalar == NumpyScalar::Integer || scalar == NumpyScalar::Floating) return numpy_double_value(o);
+        wrong_type(o, "a float");
+    }
+
+    // A str that UTF-8 can encode: no lone surrogates.
+    void text(PyObject* o, std::string& out) {
+        if (!PyUnicode_Check(o)) wrong_type(o, "a str");
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(o, &size);
+        if (utf8 == nullptr) {
+            Ref error = Ref::steal(PyErr_GetRaisedException());
+            refuse(PyExc_ValueError, Ref::steal(PyUnicode_FromFormat("must be text that UTF-8 can encode: %S",
+                                                                     error.get())));
+        }
+        out.assign(utf8, static_cast<std::size_t>(size));
+    }
+
+    // A tuple or a list (read as it is now: a copy of its items).
+    template <class V>
+    void sequence(PyObject* o, V& out) {
+        Ref items;
+        if (PyTuple_Check(o)) items = Ref::borrow(o);
+        else if (PyList_Check(o)) items = Ref::checked(PyList_AsTuple(o));
+        else wrong_type(o, "a tuple or a list");
+        const auto n = static_cast<std::size_t>(PyTuple_GET_SIZE(items.get()));
+        if constexpr (protocols::wire_kind<V> == WireKind::FixedArray) {
+            if (n != out.size()) {
+                refuse(PyExc_ValueError, Ref::steal(PyUnicode_FromFormat("must hold %zu items, not %zu", out.size(), n)));
+            }
+        } else {
+            out.resize(n);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            Path::Step step(path_, i);
+            value(PyTuple_GET_ITEM(items.get(), static_cast<Py_ssize_t>(i)), out[i]);
+        }
     }
 
     template <class T>
-    void record(PyObject* o, T& out, const std::string& field) {
-        const RecordClass& c = classes_.records[record_index<T>];
+    bool is(PyObject* o) const {
+        return PyObject_TypeCheck(o,
+                                  reinterpret_cast<PyTypeObject*>(classes_.records[checked_record_index<T>()].type.get()));
+    }
+
+    template <class T>
+    void record(PyObject* o, T& out) {
+        const RecordClass& c = classes_.records[checked_record_index<T>()];
         std::size_t i = 0;
         protocols::for_each_field(out, [&](std::string_view name, auto& member) {
-            const std::string path = field.empty() ? std::string(name) : field + "." + std::string(name);
+            Path::Step step(path_, name);
             PyObject* item = slot(o, c.offsets[i++]);
-            if (item == nullptr) {
-                bind::raise(PyExc_AttributeError, Ref::steal(PyUnicode_FromFormat("%s is not set", path.c_str())));
-            }
-            value(item, member, path);
+            if (item == nullptr) refuse(PyExc_TypeError, Ref::steal(PyUnicode_FromString("is not set")));
+            value(item, member);
         });
     }
 
     template <class V, std::size_t... I>
-    void variant(PyObject* o, V& payload, const std::string& field, std::index_sequence<I...>) {
-        const bool found = ((is<std::variant_alternative_t<I, V>>(o)
-                                 ? (record(o, payload.template emplace<I>(), field), true)
-                                 : false) ||
-                            ...);
-        if (!found) wrong_type(o, field, "a drel.Signal");
+    void variant(PyObject* o, V& payload, std::index_sequence<I...>) {
+        const bool found =
+            ((is<std::variant_alternative_t<I, V>>(o) ? (record(o, payload.template emplace<I>()), true) : false) ||
+             ...);
+        if (!found) wrong_type(o, "a drel.Signal");
     }
 
-    [[noreturn]] static void wrong_type(PyObject* o, const std::string& field, const std::string& expected) {
-        bind::raise(PyExc_TypeError, Ref::steal(PyUnicode_FromFormat("%s must be %s, not '%s'", field.c_str(),
-                                                                      expected.c_str(), Py_TYPE(o)->tp_name)));
+    // "{path} {detail}", as `type`.
+    [[noreturn]] void refuse(PyObject* type, Ref detail) const {
+        if (!detail) throw PythonError{};
+        bind::raise(type, Ref::steal(PyUnicode_FromFormat("%s %U", path_.text().c_str(), detail.get())));
+    }
+
+    [[noreturn]] void wrong_type(PyObject* o, const std::string& expected) const {
+        refuse(PyExc_TypeError,
+               Ref::steal(PyUnicode_FromFormat("must be %s, not '%s'", expected.c_str(), Py_TYPE(o)->tp_name)));
     }
 
     const Classes& classes_;
+    SharedLevels* shared_;
+    Path path_;
 };
 
 template <std::size_t... I>
@@ -243,24 +361,32 @@ void bind_all(Classes& classes, PyObject* by_name, std::index_sequence<I...>) {
 
 }  // namespace
 
-void bind_classes(Classes& classes, PyObject* by_name, PyObject* decode_error) {
+BoundClasses bind_classes(PyObject* by_name, PyObject* decode_error) {
     if (!PyDict_Check(by_name)) bind::raise(PyExc_TypeError, "the classes come in a dict");
-    Classes bound;
-    bind_all(bound, by_name, std::make_index_sequence<RECORD_COUNT>());
-    bound.decode_error = Ref::borrow(decode_error);
-    classes = std::move(bound);
+    if (!PyType_Check(decode_error)) bind::raise(PyExc_TypeError, "decode_error must be a class");
+    auto bound = std::make_shared<Classes>();
+    bind_all(*bound, by_name, std::make_index_sequence<RECORD_COUNT>());
+    bound->decode_error = Ref::borrow(decode_error);
+    return bound;
 }
 
 Ref to_python(const Classes& classes, protocols::Settings&& settings) {
-    if (!classes.decode_error) bind::raise(PyExc_RuntimeError, "drel's classes are not bound");
     return ToPython(classes).value(settings);
 }
 
+Ref to_python(const Classes& classes, protocols::Signal&& signal) { return ToPython(classes).value(signal); }
+
 protocols::Settings from_python(const Classes& classes, PyObject* settings) {
-    if (!classes.decode_error) bind::raise(PyExc_RuntimeError, "drel's classes are not bound");
     protocols::Settings s{};
     FromPython(classes).top(settings, s);
     return s;
+}
+
+Ref validated(const Classes& classes, PyObject* settings) {
+    SharedLevels shared;
+    protocols::Settings s{};
+    FromPython(classes, &shared).top(settings, s);
+    return ToPython(classes, &shared).value(s);
 }
 
 }  // namespace drel

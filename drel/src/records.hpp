@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <string_view>
 #include <tuple>
 #include <vector>
@@ -34,16 +35,30 @@ struct Classes {
     bind::Ref decode_error;  // drel.DecodeError
 };
 
+// The classes as the package bound them. Each call keeps the set it started
+// with, so that binding anew from Python code that runs meanwhile (a
+// finaliser, say) cannot pull them away under it.
+using BoundClasses = std::shared_ptr<const Classes>;
+
 // Takes the classes by their Python names ("Settings", "Sine", ...) and
-// checks that each declares the fields of its record, in their order.
-void bind_classes(Classes& classes, PyObject* by_name, PyObject* decode_error);
+// checks that each declares the fields of its record, in their order, as
+// slots of its own.
+BoundClasses bind_classes(PyObject* by_name, PyObject* decode_error);
 
 // The Python form of a protocol. The levels of its waveforms move into the
 // read-only arrays that it holds.
 bind::Ref to_python(const Classes& classes, protocols::Settings&& settings);
+// The Python form of one signal.
+bind::Ref to_python(const Classes& classes, protocols::Signal&& signal);
 
-// The protocol a drel.Settings holds, loaded or made by hand. TypeError or
-// ValueError naming the field for what no protocol can hold.
+// The protocol a drel.Settings holds, loaded or made by hand: the one rule
+// for hand-built records. TypeError, ValueError or OverflowError naming the
+// field by its path ("signals[2].amplitude") for what no protocol can hold.
 protocols::Settings from_python(const Classes& classes, PyObject* settings);
+
+// A copy of a drel.Settings made by that rule: every value of its exact type,
+// every sequence a tuple, every waveform a read-only int16 array (the same
+// one where it was such already).
+bind::Ref validated(const Classes& classes, PyObject* settings);
 
 }  // namespace drel

@@ -52,6 +52,10 @@ class DecodeError(ValueError):
         self.offset = offset
         self.path = path
 
+    def __reduce__(self) -> tuple[type[DecodeError], tuple[str, int, str]]:
+        # Made again from all three, as a process pool sends it back.
+        return type(self), (str(self), self.offset, self.path)
+
 
 class NotComposable(ValueError):
     """A protocol that pydrel's methods cannot compose; the message names the

@@ -116,6 +116,9 @@ class Plan:
 
 
 def to_protocol(settings: Settings) -> pydrel.Protocol:
+    # The rule of str() and check() first: from here on every value is of its
+    # exact type, every sequence a tuple and every waveform an int16 array.
+    settings = _native.validated(settings)
     plan = Plan(settings)
     p = pydrel.Protocol()
     p.set_stimulation_intensity(settings.intensity)
@@ -133,7 +136,7 @@ def to_protocol(settings: Settings) -> pydrel.Protocol:
                 # A waveform stands for the session it was made for, which may
                 # have been lengthened or shortened since.
                 p.set_session_duration(plan.durations[len(samples)])
-                p.add_arbitrary_signal(samples / 32767.0)
+                p.add_arbitrary_signal(_native.fractions(samples))
     p.set_session_duration(settings.session_duration)
     if settings.channel_b_settings.enabled:
         p.enable_channel(pydrel.Channel.B)
