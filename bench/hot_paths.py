@@ -272,6 +272,28 @@ def bench_drel(size, reps, tmp):
     growth = peak_rss([drel, "show", path]) - peak_rss([drel, "show", small])
     rows.append(row("peak memory growth of drel show", growth, 2 * p.get_num_samples(),
                     "2 bytes per level (the decoded waveform)", 1.2, unit="bytes"))
+
+    # Two longest sessions that differ in one level, and the same as JSON.
+    other = os.path.join(tmp, "other.drel")
+    q = session(size["waveform_seconds"])
+    changed = samples_for(size["waveform_seconds"])
+    middle = len(changed) // 2
+    changed[middle] = 0.5 if changed[middle] != 0.5 else 0.25
+    q.add_arbitrary_signal(changed)
+    q.save(other)
+    del q
+    m = interleave({
+        "decode both": lambda: run_process([decode_only, path, other]),
+        "diff": lambda: run_process([drel, "diff", path, other]),
+        "json": lambda: run_process([drel, "show", "--json", path]),
+        "show": lambda: run_process([drel, "show", path]),
+    }, reps)
+    rows.append(row("drel diff, two such files, one level changed", m["diff"], m["decode both"],
+                    "reading and decoding both files alone, keeping both", 1.5))
+    rows.append(row(f"drel show --json to /dev/null, {mb}", m["json"], m["show"], "drel show of the same file", 1.5))
+    growth = peak_rss([drel, "diff", path, other]) - peak_rss([drel, "diff", small, small])
+    rows.append(row("peak memory growth of drel diff", growth, 4 * len(changed),
+                    "2 bytes per level of both files", 1.2, unit="bytes"))
     return rows
 
 
@@ -499,20 +521,28 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--json", action="store_true", help="print JSON instead of the table")
     parser.add_argument("--quick", action="store_true", help="small sizes, for a smoke run")
+    groups = {
+        "waveform": lambda size, reps, tmp: bench_waveform(size, reps),
+        "save": bench_save,
+        "str": lambda size, reps, tmp: bench_str(size, reps),
+        "calls": lambda size, reps, tmp: bench_calls(size, reps),
+        "memory": lambda size, reps, tmp: bench_memory(size),
+        "drel": bench_drel,
+        "tables": lambda size, reps, tmp: bench_drel_tables(size, tmp),
+        "package": bench_package,
+        "informational": lambda size, reps, tmp: bench_informational(size, tmp),
+    }
+    parser.add_argument("--only", metavar="GROUP,...", help=f"only these groups of rows: {', '.join(groups)}")
     args = parser.parse_args()
     size = QUICK if args.quick else FULL
     reps = size["reps"]
+    chosen = args.only.split(",") if args.only else list(groups)
+    if unknown := [g for g in chosen if g not in groups]:
+        parser.error(f"no group {', '.join(unknown)}")
     rows = []
     with tempfile.TemporaryDirectory() as tmp:
-        rows += bench_waveform(size, reps)
-        rows += bench_save(size, reps, tmp)
-        rows += bench_str(size, reps)
-        rows += bench_calls(size, reps)
-        rows += bench_memory(size)
-        rows += bench_drel(size, reps, tmp)
-        rows += bench_drel_tables(size, tmp)
-        rows += bench_package(size, reps, tmp)
-        rows += bench_informational(size, tmp)
+        for name in chosen:
+            rows += groups[name](size, reps, tmp)
     if args.quick:  # the targets are for the full sizes
         for r in rows:
             r["pass"] = None

@@ -127,3 +127,42 @@ def read_settings(data):
     )
     assert r.pos == len(data), f"{len(data) - r.pos} bytes left over"
     return settings
+
+
+def varint(n):
+    out = bytearray()
+    while n >= 0x80:
+        out.append(n & 0x7F | 0x80)
+        n >>= 7
+    return bytes(out + bytes([n]))
+
+
+def write_settings(record):
+    """The file of a drel record, written from the same wire rules: for files
+    that pydrel's methods cannot compose."""
+    import dataclasses
+
+    def value(v, fixed=False):
+        if isinstance(v, bool):
+            return bytes([v])
+        if isinstance(v, int):
+            return varint(v)
+        if isinstance(v, float):
+            return struct.pack("<d", v)
+        if isinstance(v, str):
+            raw = v.encode("utf-8")
+            return varint(len(raw)) + raw
+        if isinstance(v, (tuple, list)):
+            return (b"" if fixed else varint(len(v))) + b"".join(value(x) for x in v)
+        if type(v).__name__ in SIGNAL_KINDS:
+            return varint(SIGNAL_KINDS.index(type(v).__name__)) + fields(v)
+        if dataclasses.is_dataclass(v):
+            return fields(v)
+        levels = [int(x) for x in v]  # a waveform's levels, zigzag-mapped
+        return varint(len(levels)) + b"".join(varint((x << 1) ^ (x >> 15)) for x in levels)
+
+    def fields(r):
+        return b"".join(value(getattr(r, f.name), fixed=f.name == "monitor_trace_visible")
+                        for f in dataclasses.fields(r))
+
+    return fields(record)

@@ -239,7 +239,7 @@ def test_show_summary_of_short_waveforms(tmp_path, entry, line):
         (["--version"], 0, f"drel {VERSION}\n"),
         ([], 2, "drel: a command is missing"),
         (["list", "p.drel"], 2, "drel: unknown command 'list'"),
-        (["show", "--json", "p.drel"], 2, "drel: unknown option '--json' for show"),
+        (["show", "--strict", "p.drel"], 2, "drel: unknown option '--strict' for show"),
         (["check"], 2, "drel: no file given"),
     ],
 )

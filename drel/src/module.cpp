@@ -20,6 +20,7 @@
 #include "protocols/check.hpp"
 #include "protocols/config.hpp"
 #include "protocols/decode.hpp"
+#include "protocols/diff.hpp"
 #include "protocols/text_form.hpp"
 #include "records.hpp"
 
@@ -137,6 +138,53 @@ PyObject* text(PyObject*, PyObject* settings) {
     });
 }
 
+// The JSON form, as drel show --json prints it.
+PyObject* json(PyObject*, PyObject* args) {
+    return entry([&] {
+        PyObject* settings;
+        int summary = 0;
+        if (!PyArg_ParseTuple(args, "Op:json", &settings, &summary)) throw PythonError{};
+        const protocols::Settings s = from_python(*bound(), settings);
+        const protocols::text::Form form{summary ? protocols::text::Waveforms::Summary : protocols::text::Waveforms::Full,
+                                         true};
+        const auto [size, ascii] = protocols::text::measure_protocol(s, form);
+        return bind::utf8_str(size, ascii,
+                              [&](std::span<char> out) { protocols::text::render_protocol(s, out, form); });
+    });
+}
+
+// What differs from a to b, as drel diff finds it: [(kind, path, a_count,
+// b_count, (differing, first, last, max_abs) or None, side), ...], where
+// side is "a" or "b" for an entry only one has.
+PyObject* diff(PyObject*, PyObject* args) {
+    return entry([&] {
+        PyObject *a, *b;
+        if (!PyArg_ParseTuple(args, "OO:diff", &a, &b)) throw PythonError{};
+        const BoundClasses c = bound();
+        const protocols::Settings sa = from_python(*c, a);
+        const protocols::Settings sb = from_python(*c, b);
+        Ref found = Ref::checked(PyList_New(0));
+        protocols::diff(sa, sb, [&](const protocols::Difference& d) {
+            using Kind = protocols::Difference::Kind;
+            static constexpr const char* kinds[] = {"value", "variant", "count", "only_in", "levels"};
+            Ref levels = d.levels ? Ref::checked(Py_BuildValue("(KKKK)", static_cast<unsigned long long>(d.levels->differing),
+                                                               static_cast<unsigned long long>(d.levels->first),
+                                                               static_cast<unsigned long long>(d.levels->last),
+                                                               static_cast<unsigned long long>(d.levels->max_abs)))
+                                  : Ref::borrow(Py_None);
+            const char* side = d.kind == Kind::OnlyIn ? (d.a ? "a" : "b") : "";
+            Ref item = Ref::checked(Py_BuildValue("(ss#KKOs)", kinds[static_cast<int>(d.kind)], d.path.data(),
+                                                  static_cast<Py_ssize_t>(d.path.size()),
+                                                  static_cast<unsigned long long>(d.a_count),
+                                                  static_cast<unsigned long long>(d.b_count),
+                                                  levels.get(), side));
+            bind::throw_on_failure(PyList_Append(found.get(), item.get()));
+            return true;
+        });
+        return found;
+    });
+}
+
 // [(severity, message), ...]
 PyObject* check(PyObject*, PyObject* settings) {
     return entry([&] {
@@ -213,6 +261,8 @@ PyMethodDef methods[] = {
     {"load", load, METH_O, "load(path)\n--\n\nThe drel.Settings in a file."},
     {"text", text, METH_O, "text(settings)\n--\n\nThe text form of a drel.Settings."},
     {"check", check, METH_O, "check(settings)\n--\n\nThe findings of the checks, as (severity, message)."},
+    {"json", json, METH_VARARGS, "json(settings, summary)\n--\n\nThe JSON form of a drel.Settings."},
+    {"diff", diff, METH_VARARGS, "diff(a, b)\n--\n\nWhat differs from a to b."},
     {"sample_count", sample_count, METH_O, "sample_count(duration)\n--\n\nThe samples of a session."},
     {"refusal", refusal, METH_VARARGS,
      "refusal(field, value)\n--\n\nThe check pydrel's setter of the field fails for the value, or None."},

@@ -29,10 +29,10 @@ public:
     std::string text;
 };
 
-std::string streamed(const protocols::Settings& s, protocols::text::Waveforms waveforms) {
+std::string streamed(const protocols::Settings& s, protocols::text::Form form) {
     std::vector<char> buffer(protocols::text::MIN_RENDER_BUFFER);
     Collect sink;
-    protocols::text::render_protocol(s, waveforms, buffer, sink);
+    protocols::text::render_protocol(s, form, buffer, sink);
     return sink.text;
 }
 
@@ -61,8 +61,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     protocols::check(s, [](const protocols::Finding& f) { require(!f.message.empty()); });
     const std::string text = protocols::text::render_protocol(s);
     require(text.size() == protocols::text::measure_protocol(s).size);
-    require(streamed(s, protocols::text::Waveforms::Full) == text);
-    require(streamed(s, protocols::text::Waveforms::Summary) ==
-            protocols::text::render_protocol(s, protocols::text::Waveforms::Summary));
+    using protocols::text::Form;
+    using protocols::text::Waveforms;
+    require(streamed(s, {}) == text);
+    for (const Form form : {Form{Waveforms::Summary}, Form{Waveforms::Full, true}, Form{Waveforms::Summary, true}}) {
+        require(streamed(s, form) == protocols::text::render_protocol(s, form));
+    }
     return 0;
 }

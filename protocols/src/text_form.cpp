@@ -65,7 +65,14 @@ void Counter::levels(std::span<const std::int16_t> levels, std::size_t depth) no
     size_ += levels.size() * (1 + 4 * depth + 1) + digits;  // line break, indentation, comma
 }
 
+void Counter::levels_inline(std::span<const std::int16_t> levels) noexcept {
+    std::size_t digits = 0;
+    for (const std::int16_t level : levels) digits += level_digits(level);
+    size_ += levels.size() + digits;  // and a comma each
+}
+
 void Filler::newline(std::size_t depth) noexcept {
+    if (!fits(1 + 4 * depth)) return;
     *p_++ = '\n';
     std::memset(p_, ' ', 4 * depth);
     p_ += 4 * depth;
@@ -96,7 +103,33 @@ void Filler::levels(std::span<const std::int16_t> levels, std::size_t depth) noe
         }
         p_ = p;
     }
-    for (; i < levels.size(); ++i) p_ = put_level_line(p_, levels[i], indent);
+    for (; i < levels.size(); ++i) {
+        if (!fits(1 + indent + level_digits(levels[i]) + 1)) return;
+        p_ = put_level_line(p_, levels[i], indent);
+    }
+}
+
+void Filler::levels_inline(std::span<const std::int16_t> levels) noexcept {
+    const LevelTexts& texts = level_texts();
+    std::size_t i = 0;
+    char* p = p_;
+    for (; i < levels.size() && static_cast<std::size_t>(end_ - p) >= 8; ++i) {
+        const std::int16_t level = levels[i];
+        if (level < 0) {
+            p = std::to_chars(p, p + MAX_LEVEL_TEXT, level).ptr;
+            *p++ = ',';
+            continue;
+        }
+        const std::uint64_t text = texts[level];
+        std::memcpy(p, &text, sizeof text);
+        p += text >> 56;
+    }
+    p_ = p;
+    for (; i < levels.size(); ++i) {
+        if (!fits(level_digits(levels[i]) + 1)) return;
+        p_ = std::to_chars(p_, p_ + MAX_LEVEL_TEXT, levels[i]).ptr;
+        *p_++ = ',';
+    }
 }
 
 void Streamer::flush() {
@@ -123,16 +156,27 @@ void Streamer::newline(std::size_t depth) {
     p_ = filler.position();
 }
 
-void Streamer::levels(std::span<const std::int16_t> levels, std::size_t depth) {
-    const std::size_t longest = 1 + 4 * depth + MAX_LEVEL_TEXT;  // a line break, indentation, "-32768,"
+// Hands the levels to write(filler, run) a buffer's worth at a time: as many
+// as fit at `longest` bytes each.
+template <class Write>
+void Streamer::in_runs(std::span<const std::int16_t> levels, std::size_t longest, Write&& write) {
     while (!levels.empty()) {
         if (free() < longest) flush();
         const std::size_t run = std::min(levels.size(), free() / longest);
         Filler filler({p_, free()});
-        filler.levels(levels.first(run), depth);
+        write(filler, levels.first(run));
         p_ = filler.position();
         levels = levels.subspan(run);
     }
+}
+
+void Streamer::levels(std::span<const std::int16_t> levels, std::size_t depth) {
+    // A line break, the indentation and "-32768,".
+    in_runs(levels, 1 + 4 * depth + MAX_LEVEL_TEXT, [depth](Filler& f, auto run) { f.levels(run, depth); });
+}
+
+void Streamer::levels_inline(std::span<const std::int16_t> levels) {
+    in_runs(levels, MAX_LEVEL_TEXT, [](Filler& f, auto run) { f.levels_inline(run); });
 }
 
 void Appender::levels(std::span<const std::int16_t> levels, std::size_t depth) {
@@ -144,33 +188,53 @@ void Appender::levels(std::span<const std::int16_t> levels, std::size_t depth) {
     }
 }
 
-ProtocolText measure_protocol(const Settings& settings) noexcept {
+void Appender::levels_inline(std::span<const std::int16_t> levels) {
+    for (const std::int16_t level : levels) {
+        char buf[8];
+        out_.append(buf, std::to_chars(buf, buf + sizeof buf, level).ptr);
+        out_ += ',';
+    }
+}
+
+ProtocolText measure_protocol(const Settings& settings, Form form) noexcept {
     Counter counter;
-    write_protocol(settings, counter);
+    if (form.json) JsonWriter<Counter>(counter, form.waveforms).value(settings);
+    else write_protocol(settings, counter, form.waveforms);
     return {counter.size(), counter.ascii()};
 }
 
-void render_protocol(const Settings& settings, std::span<char> out) noexcept {
+void render_protocol(const Settings& settings, std::span<char> out, Form form) {
     Filler filler(out);
-    write_protocol(settings, filler);
+    if (form.json) JsonWriter<Filler>(filler, form.waveforms).value(settings);
+    else write_protocol(settings, filler, form.waveforms);
+    if (!filler.filled()) throw std::logic_error("the text of the protocol did not come out as long as counted");
 }
 
-void render_protocol(const Settings& settings, Waveforms waveforms, std::span<char> buffer, ByteSink& sink) {
+void render_protocol(const Settings& settings, Form form, std::span<char> buffer, ByteSink& sink) {
     if (buffer.size() < MIN_RENDER_BUFFER) throw std::length_error("render_protocol: buffer below MIN_RENDER_BUFFER");
     Streamer streamer(buffer, sink);
-    write_protocol(settings, streamer, waveforms);
+    if (form.json) JsonWriter<Streamer>(streamer, form.waveforms).value(settings);
+    else write_protocol(settings, streamer, form.waveforms);
     streamer.flush();
 }
 
-std::string render_protocol(const Settings& settings, Waveforms waveforms) {
-    if (waveforms == Waveforms::Summary) {
-        std::string out;
-        Appender appender(out);
-        write_protocol(settings, appender, waveforms);
-        return out;
-    }
-    std::string out(measure_protocol(settings).size, '\0');
-    render_protocol(settings, out);
+std::string render_protocol(const Settings& settings, Form form) {
+    std::string out(measure_protocol(settings, form).size, '\0');
+    render_protocol(settings, out, form);
+    return out;
+}
+
+std::string json_value(const Signal& signal, Waveforms waveforms) {
+    std::string out;
+    Appender a(out);
+    JsonWriter<Appender>(a, waveforms).value(signal);
+    return out;
+}
+
+std::string one_line(const Signal& signal, Waveforms waveforms) {
+    std::string out;
+    Appender a(out);
+    Writer<Appender>(a, Layout::OneLine, waveforms).value(signal);
     return out;
 }
 

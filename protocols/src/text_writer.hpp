@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -26,8 +27,9 @@ namespace protocols::text {
 
 enum class Layout { MultiLine, OneLine };
 
-// Outputs of the writer. Each takes pieces of text, line breaks with their
-// indentation, and the levels of a waveform, its hot path.
+// Outputs of the writers. Each takes pieces of text, line breaks with their
+// indentation, and the levels of a waveform, their hot path: one a line
+// (`levels`) or in a row, each followed by a comma (`levels_inline`).
 
 // Counts the bytes, and whether any is outside ASCII.
 class Counter {
@@ -39,6 +41,7 @@ public:
     void put(char c) noexcept { put(std::string_view(&c, 1)); }
     void newline(std::size_t depth) noexcept { size_ += 1 + 4 * depth; }
     void levels(std::span<const std::int16_t> levels, std::size_t depth) noexcept;
+    void levels_inline(std::span<const std::int16_t> levels) noexcept;
 
     std::size_t size() const noexcept { return size_; }
     bool ascii() const noexcept { return ascii_; }
@@ -48,22 +51,39 @@ private:
     bool ascii_ = true;
 };
 
-// Writes into memory sized by a Counter over the same content.
+// Writes into memory sized by a Counter over the same content. It checks its
+// end before every store, in every build: were the two ever to disagree, it
+// stops at the end and says so (overflowed()) instead of writing past it.
 class Filler {
 public:
     explicit Filler(std::span<char> out) noexcept : p_(out.data()), end_(out.data() + out.size()) {}
     void put(std::string_view s) noexcept {
+        if (!fits(s.size())) return;
         std::memcpy(p_, s.data(), s.size());
         p_ += s.size();
     }
-    void put(char c) noexcept { *p_++ = c; }
+    void put(char c) noexcept {
+        if (fits(1)) *p_++ = c;
+    }
     void newline(std::size_t depth) noexcept;
     void levels(std::span<const std::int16_t> levels, std::size_t depth) noexcept;
+    void levels_inline(std::span<const std::int16_t> levels) noexcept;
     char* position() const noexcept { return p_; }
+    // Whether something did not fit; nothing is written from then on.
+    bool overflowed() const noexcept { return overflowed_; }
+    // Whether the memory was filled exactly.
+    bool filled() const noexcept { return !overflowed_ && p_ == end_; }
 
 private:
+    bool fits(std::size_t n) noexcept {
+        if (n <= static_cast<std::size_t>(end_ - p_)) return true;
+        overflowed_ = true;
+        end_ = p_;
+        return false;
+    }
     char* p_;
-    char* const end_;
+    char* end_;
+    bool overflowed_ = false;
 };
 
 // Writes through a fixed buffer to a sink, handing the buffer on whenever
@@ -77,10 +97,13 @@ public:
     void put(char c) { put(std::string_view(&c, 1)); }
     void newline(std::size_t depth);
     void levels(std::span<const std::int16_t> levels, std::size_t depth);
+    void levels_inline(std::span<const std::int16_t> levels);
     void flush();
 
 private:
     std::size_t free() const noexcept { return static_cast<std::size_t>(end_ - p_); }
+    template <class Write>
+    void in_runs(std::span<const std::int16_t> levels, std::size_t longest, Write&& write);
     char* const begin_;
     char* p_;
     char* const end_;
@@ -98,10 +121,32 @@ public:
         out_.append(4 * depth, ' ');
     }
     void levels(std::span<const std::int16_t> levels, std::size_t depth);
+    void levels_inline(std::span<const std::int16_t> levels);
 
 private:
     std::string& out_;
 };
+
+template <class Out>
+void put_integer(Out& out, auto v) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.put(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
+}
+
+// The numbers of a waveform's summary, lowest and highest in one pass that
+// vectorises (unlike std::minmax_element). Not for an empty one.
+struct LevelSummary {
+    std::int16_t min, max, first, last;
+};
+inline LevelSummary summarise(std::span<const std::int16_t> levels) noexcept {
+    std::int16_t min = levels.front(), max = levels.front();
+    for (const std::int16_t level : levels) {
+        min = std::min(min, level);
+        max = std::max(max, level);
+    }
+    return {min, max, levels.front(), levels.back()};
+}
 
 template <class Out>
 class Writer {
@@ -191,27 +236,21 @@ private:
 
     template <class Int>
     void integer(Int v) {
-        char buf[24];
-        const auto r = std::to_chars(buf, buf + sizeof buf, v);
-        out_.put(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
+        put_integer(out_, v);
     }
 
     void summary(const std::vector<std::int16_t>& levels) {
-        std::int16_t min = levels.front(), max = levels.front();
-        for (const std::int16_t level : levels) {  // vectorises, unlike std::minmax_element
-            min = std::min(min, level);
-            max = std::max(max, level);
-        }
+        const LevelSummary sum = summarise(levels);
         out_.put('<');
         integer(levels.size());
         out_.put(levels.size() == 1 ? " level: min " : " levels: min ");
-        integer(min);
+        integer(sum.min);
         out_.put(", max ");
-        integer(max);
+        integer(sum.max);
         out_.put(", first ");
-        integer(levels.front());
+        integer(sum.first);
         out_.put(", last ");
-        integer(levels.back());
+        integer(sum.last);
         out_.put('>');
     }
 
@@ -268,6 +307,97 @@ void Writer<Out>::wire_value(const T& v) {
         });
     }
 }
+
+// The JSON form (RFC 8259) of the same grammar: a record is an object of its
+// fields in declaration order, a signal an object with one key, its variant's
+// name; arrays are arrays, levels integers (or, summed up, an object of the
+// summary's numbers). Floats take the text form's shortest digits, which JSON
+// reads back to the same double; NaN and the infinities, which JSON has no
+// numbers for, are the strings "NaN", "inf" and "-inf".
+template <class Out>
+class JsonWriter {
+public:
+    JsonWriter(Out& out, Waveforms waveforms = Waveforms::Full) : out_(out), waveforms_(waveforms) {}
+
+    template <class T>
+    void value(const T& v) {
+        constexpr WireKind kind = wire_kind<T>;
+        if constexpr (kind == WireKind::Bool) {
+            out_.put(v ? "true" : "false");
+        } else if constexpr (kind == WireKind::Unsigned) {
+            put_integer(out_, v);
+        } else if constexpr (kind == WireKind::Float) {
+            number(v);
+        } else if constexpr (kind == WireKind::Text) {
+            string(v);
+        } else if constexpr (kind == WireKind::Levels) {
+            levels(v);
+        } else if constexpr (kind == WireKind::Array || kind == WireKind::FixedArray) {
+            out_.put('[');
+            bool first = true;
+            for (const auto& item : v) {
+                if (!first) out_.put(", ");
+                first = false;
+                value(item);
+            }
+            out_.put(']');
+        } else if constexpr (kind == WireKind::Variant) {
+            out_.put('{');
+            string(T::variant_names[v.payload.index()]);
+            out_.put(": ");
+            std::visit([&](const auto& params) { value(params); }, v.payload);
+            out_.put('}');
+        } else {
+            static_assert(kind == WireKind::Record);
+            out_.put('{');
+            bool first = true;
+            for_each_field(v, [&](std::string_view name, const auto& f) {
+                if (!first) out_.put(", ");
+                first = false;
+                string(name);
+                out_.put(": ");
+                value(f);
+            });
+            out_.put('}');
+        }
+    }
+
+    void string(std::string_view s) {
+        json_quote(s, [this](std::string_view piece) { out_.put(piece); });
+    }
+
+    void number(double x) {
+        if (std::isnan(x)) return out_.put("\"NaN\"");
+        if (std::isinf(x)) return out_.put(x > 0 ? "\"inf\"" : "\"-inf\"");
+        char buf[MAX_FLOAT_TEXT];
+        out_.put(std::string_view(buf, static_cast<std::size_t>(format_float(buf, x) - buf)));
+    }
+
+private:
+    void levels(const std::vector<std::int16_t>& levels) {
+        if (waveforms_ == Waveforms::Summary) {
+            out_.put("{\"length\": ");
+            put_integer(out_, levels.size());
+            if (levels.empty()) return out_.put(", \"min\": null, \"max\": null, \"first\": null, \"last\": null}");
+            const LevelSummary sum = summarise(levels);
+            for (const auto& [name, v] : {std::pair{", \"min\": ", sum.min}, std::pair{", \"max\": ", sum.max},
+                                          std::pair{", \"first\": ", sum.first}, std::pair{", \"last\": ", sum.last}}) {
+                out_.put(name);
+                put_integer(out_, v);
+            }
+            return out_.put('}');
+        }
+        out_.put('[');
+        if (!levels.empty()) {
+            out_.levels_inline(std::span(levels).first(levels.size() - 1));
+            put_integer(out_, levels.back());
+        }
+        out_.put(']');
+    }
+
+    Out& out_;
+    Waveforms waveforms_;
+};
 
 // The text form of a protocol: the record "Protocol" with its one field
 // `settings`.

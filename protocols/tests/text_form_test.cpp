@@ -5,6 +5,8 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <stdexcept>
 #include <ostream>
 #include <string>
 
@@ -129,7 +131,47 @@ TEST(ProtocolText, SizeAndFastRenderingMatchThePlainOne) {
         EXPECT_EQ(measured.size, plain.size()) << i;
         EXPECT_EQ(measured.ascii, i != 3) << i;
         EXPECT_EQ(render_protocol(cases[i]), plain) << i;
+        // The JSON form too: its levels in a row, also through the fast path.
+        std::string json;
+        Appender json_appender(json);
+        JsonWriter<Appender>(json_appender).value(cases[i]);
+        EXPECT_EQ(measure_protocol(cases[i], JSON).size, json.size()) << i;
+        EXPECT_EQ(render_protocol(cases[i], JSON), json) << i;
     }
+}
+
+// Were the counter and the filler ever to disagree, the filler stops at the
+// end of its memory (a buffer of exactly that size, for the sanitizers to
+// watch) and the text is refused, in every build.
+TEST(ProtocolText, AShortBufferIsNeverOverrun) {
+    Settings s = Settings::factory_default();
+    s.signals = {Signal{ArbitrarySignalParams{std::vector<std::int16_t>(5000, 12345)}},
+                 Signal{ArbitrarySignalParams{{-1, 7}}}};
+    for (const Form form : {Form{}, JSON}) {
+        const std::size_t size = measure_protocol(s, form).size;
+        for (const std::size_t cut : {std::size_t{0}, std::size_t{1}, size / 2, size - 30, size - 1}) {
+            const auto memory = std::make_unique<char[]>(cut);
+            EXPECT_THROW(render_protocol(s, {memory.get(), cut}, form), std::logic_error) << cut;
+        }
+        const auto memory = std::make_unique<char[]>(size + 1);
+        EXPECT_THROW(render_protocol(s, {memory.get(), size + 1}, form), std::logic_error);  // not filled
+    }
+}
+
+TEST(JsonForm, StringsNumbersAndSignals) {
+    std::string out;
+    Appender a(out);
+    JsonWriter<Appender> w(a);
+    w.string("a\"b\\c\n\x01\x7f \xe2\x80\xa8 \xc3\xa9 \xff");
+    for (const double x : {0.3, -0.0, 1e16, 5e-324, std::numeric_limits<double>::quiet_NaN(),
+                           -std::numeric_limits<double>::infinity()}) {
+        a.put(' ');
+        w.number(x);
+    }
+    a.put(' ');
+    w.value(Signal{MixedSignalParams{0, UINT64_MAX}});
+    EXPECT_EQ(out, "\"a\\\"b\\\\c\\n\\u0001\x7f \\u2028 \xc3\xa9 \xef\xbf\xbd\" 0.3 -0.0 1e16 5e-324 \"NaN\" \"-inf\" "
+                   "{\"MixedSignal\": {\"a_idx\": 0, \"b_idx\": 18446744073709551615}}");
 }
 
 }  // namespace

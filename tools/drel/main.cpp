@@ -1,57 +1,43 @@
-// drel: reads protocol files back, shows them, and checks them before they
-// reach a stimulator. Each file is read through a fixed buffer and its text
-// or its findings are written as they are made, so memory holds one decoded
-// protocol at a time, whatever the size of the input or the output.
+// drel: reads protocol files back, shows them, checks them before they reach
+// a stimulator, and compares two. Each file is read through a fixed buffer
+// and what is printed is written as it is made, so memory holds the decoded
+// protocols at hand, whatever the size of the input or the output.
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <variant>
 #include <vector>
 
+#include "command_line.hpp"
 #include "input.hpp"
 #include "output.hpp"
 #include "protocols/check.hpp"
+#include "protocols/diff.hpp"
 #include "protocols/text_form.hpp"
 
 namespace drel {
 namespace {
 
-constexpr const char* USAGE =
-    "usage: drel show [--summary] FILE...\n"
-    "       drel check [--json] [--strict] FILE...\n"
-    "       drel --help | --version\n";
-
-constexpr const char* HELP =
-    "\n"
-    "Reads protocol files (.drel) back.\n"
-    "\n"
-    "  show     print each file as text, exactly as str() of the protocol shows it\n"
-    "           --summary  shorten each waveform to its length, lowest and highest\n"
-    "                      level and its first and last level\n"
-    "  check    report what would go wrong on a stimulator, one finding a line:\n"
-    "           FILE: error|warning: message\n"
-    "           --json     the findings as JSON instead\n"
-    "           --strict   count warnings as errors\n"
-    "\n"
-    "FILE may be any path; - reads standard input.\n"
-    "\n"
-    "Exit status: 2 when a file could not be read or decoded, or the command\n"
-    "line was wrong; else 1 when check found an error in some file (or, with\n"
-    "--strict, a warning); else 0. Warnings alone are printed and exit 0.\n";
-
-constexpr int ERRORS = 1;
+constexpr int SAME = 0;
+constexpr int ERRORS = 1;  // check found an error; diff found a difference
 constexpr int TROUBLE = 2;
 
 // The text of a protocol goes out through a buffer of this size.
 constexpr std::size_t TEXT_BUFFER = 256 * 1024;
 
-int show(const std::vector<std::string>& files, protocols::text::Waveforms waveforms, Output& out) {
+int show(const Parsed& args, Output& out) {
+    using protocols::text::Waveforms;
+    const protocols::text::Form form{args.flag("--summary") ? Waveforms::Summary : Waveforms::Full,
+                                     args.flag("--json")};
+    const std::vector<std::string>& files = args.operands;
     int status = 0;
     const auto buffer = std::make_unique_for_overwrite<char[]>(TEXT_BUFFER);
     for (std::size_t i = 0; i < files.size(); ++i) {
@@ -61,15 +47,18 @@ int show(const std::vector<std::string>& files, protocols::text::Waveforms wavef
             status = TROUBLE;
             continue;
         }
-        if (files.size() > 1) out.write((i > 0 ? "\n==> " : "==> ") + files[i] + " <==\n");
-        protocols::text::render_protocol(std::get<protocols::Settings>(protocol), waveforms,
-                                         {buffer.get(), TEXT_BUFFER}, out);
+        // JSON Lines: one object a line, with no heads.
+        if (files.size() > 1 && !form.json) out.write((i > 0 ? "\n==> " : "==> ") + files[i] + " <==\n");
+        protocols::text::render_protocol(std::get<protocols::Settings>(protocol), form, {buffer.get(), TEXT_BUFFER},
+                                         out);
         out.write("\n");
     }
     return status;
 }
 
-int check(const std::vector<std::string>& files, bool as_json, bool strict, Output& out) {
+int check(const Parsed& args, Output& out) {
+    const bool as_json = args.flag("--json"), strict = args.flag("--strict");
+    const std::vector<std::string>& files = args.operands;
     int status = 0;
     if (as_json) out.write("{\"files\": [");
     for (std::size_t i = 0; i < files.size(); ++i) {
@@ -102,46 +91,80 @@ int check(const std::vector<std::string>& files, bool as_json, bool strict, Outp
     return status;
 }
 
-int usage_error(const std::string& problem) {
-    std::fprintf(stderr, "drel: %s\n%s", problem.c_str(), USAGE);
-    return TROUBLE;
-}
-
-int run(const std::vector<std::string>& args, Output& out) {
-    if (args.empty()) return usage_error("a command is missing");
-    const std::string& command = args[0];
-    if (command == "--help" || command == "-h") {
-        out.write(std::string(USAGE) + HELP);
-        return 0;
-    }
-    if (command == "--version") {
-        out.write("drel " DREL_VERSION "\n");
-        return 0;
-    }
-    if (command != "show" && command != "check") return usage_error("unknown command '" + command + "'");
-    bool summary = false, as_json = false, strict = false, options = true;
-    std::vector<std::string> files;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (options && a == "--") {
-            options = false;
-        } else if (options && a == "--summary" && command == "show") {
-            summary = true;
-        } else if (options && a == "--json" && command == "check") {
-            as_json = true;
-        } else if (options && a == "--strict" && command == "check") {
-            strict = true;
-        } else if (options && a.size() > 1 && a[0] == '-') {
-            return usage_error("unknown option '" + a + "' for " + command);
-        } else {
-            files.push_back(a);
+int diff(const Parsed& args, Output& out) {
+    const std::string& a_name = args.operands[0];
+    const std::string& b_name = args.operands[1];
+    const bool as_json = args.flag("--json"), brief = args.flag("--brief");
+    if (as_json && brief) return usage_error("--brief and --json do not go together", "diff");
+    const std::optional<std::string> limit = args.value("-n");
+    std::uint64_t count = UINT64_MAX;
+    if (limit) {
+        const auto [end, error] = std::from_chars(limit->data(), limit->data() + limit->size(), count);
+        if (error != std::errc{} || end != limit->data() + limit->size() || count == 0) {
+            return usage_error("-n takes a count of differences from 1 on, not '" + *limit + "'", "diff");
         }
     }
-    if (files.empty()) return usage_error("no file given");
-    return command == "show"
-               ? show(files, summary ? protocols::text::Waveforms::Summary : protocols::text::Waveforms::Full, out)
-               : check(files, as_json, strict, out);
+    auto a = read_protocol(a_name);
+    auto b = read_protocol(b_name);
+    int status = SAME;
+    for (const auto& [name, protocol] : {std::pair{&a_name, &a}, std::pair{&b_name, &b}}) {
+        if (const auto* error = std::get_if<std::string>(protocol)) {
+            report(out, *name + ": cannot be read: " + *error);
+            status = TROUBLE;
+        }
+    }
+    if (status == TROUBLE) return status;
+    std::uint64_t found = 0;
+    if (as_json) out.write("[");
+    protocols::diff(std::get<protocols::Settings>(a), std::get<protocols::Settings>(b),
+                    [&](const protocols::Difference& d) {
+                        ++found;
+                        if (brief) return false;
+                        if (as_json) out.write((found > 1 ? ", " : "") + protocols::diff_json(d));
+                        else out.write(protocols::diff_line(d) + "\n");
+                        return found < count;
+                    });
+    if (as_json) out.write("]\n");
+    if (brief && found > 0) out.write(a_name + " and " + b_name + " differ\n");
+    return found > 0 ? ERRORS : SAME;
 }
+
+const std::vector<Command> COMMANDS = {
+    {"show",
+     "FILE...",
+     "print each file as text, exactly as str() of the protocol shows it",
+     {{"--summary", nullptr, "shorten each waveform to its length, lowest and highest level and its first and last "
+                       "level"},
+      {"--json", nullptr, "the protocol as one JSON object a line (JSON Lines for several files): the fields of the "
+                    "text form in its order, a signal an object with one key, its kind; NaN and the "
+                    "infinities as the strings \"NaN\", \"inf\" and \"-inf\""}},
+     1,
+     SIZE_MAX,
+     show},
+    {"check",
+     "FILE...",
+     "report what would go wrong on a stimulator, one finding a line: FILE: error|warning: message",
+     {{"--json", nullptr, "the findings as JSON instead"}, {"--strict", nullptr, "count warnings as errors"}},
+     1,
+     SIZE_MAX,
+     check},
+    {"diff",
+     "A B",
+     "print what differs from A to B, one difference a line, named by its path in the text form; floats "
+     "compare bit for bit",
+     {{"--json", nullptr, "the differences as one JSON array of objects"},
+      {"--brief", nullptr, "print only that A and B differ"},
+      {"-n", "COUNT", "stop after COUNT differences"}},
+     2,
+     2,
+     diff},
+};
+
+constexpr const char* EXIT_STATUS =
+    "Exit status: 2 when a file could not be read or decoded, or the command\n"
+    "line was wrong; else 1 when check found an error in some file (or, with\n"
+    "--strict, a warning) or diff found a difference; else 0. Warnings alone\n"
+    "are printed and exit 0.\n";
 
 }  // namespace
 }  // namespace drel
@@ -149,7 +172,7 @@ int run(const std::vector<std::string>& args, Output& out) {
 int main(int argc, char** argv) {
     try {
         drel::Output out;
-        const int status = drel::run({argv + 1, argv + argc}, out);
+        const int status = drel::run(drel::COMMANDS, {argv + 1, argv + argc}, drel::EXIT_STATUS, out);
         out.flush();
         return status;
     } catch (const std::system_error& e) {

@@ -3,12 +3,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <system_error>
 #include <utility>
 
-#include "protocols/utf8.hpp"
+#include "protocols/format.hpp"
 
 namespace drel {
 namespace {
@@ -54,26 +53,9 @@ void report(Output& out, const std::string& message) {
 }
 
 std::string json(std::string_view s) {
-    const std::string text = protocols::utf8::decode_lossy(s);
-    std::string out = "\"";
-    for (const char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char hex[8];
-                    std::snprintf(hex, sizeof hex, "\\u%04x", static_cast<unsigned>(c));
-                    out += hex;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
+    std::string out;
+    protocols::text::json_quote(s, [&](std::string_view piece) { out += piece; });
+    return out;
 }
 
 }  // namespace drel

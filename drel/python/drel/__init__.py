@@ -21,9 +21,10 @@ prints). Floats keep every bit of the file.
 from __future__ import annotations
 
 import os
+import re
 from collections.abc import Buffer
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Literal, TypeAlias
+from typing import TYPE_CHECKING, Any, Literal, TypeAlias
 
 from . import _native
 
@@ -34,8 +35,9 @@ if TYPE_CHECKING:
     import pydrel
 
 __all__ = [
-    "Arbitrary", "ChannelSettings", "Coil", "Constant", "DecodeError", "Finding", "LCSetting", "MachineConfig",
-    "MixedSignal", "NotComposable", "Ramp", "Settings", "Signal", "SignalSourceSelection", "Sine", "load", "loads",
+    "Arbitrary", "ChannelSettings", "Coil", "Constant", "DecodeError", "Difference", "Finding", "LCSetting",
+    "MachineConfig", "MixedSignal", "NotComposable", "Ramp", "Settings", "Signal", "SignalSourceSelection", "Sine",
+    "WaveformDifference", "diff", "load", "loads",
 ]
 
 
@@ -176,6 +178,31 @@ class Finding:
     message: str
 
 
+@dataclass(frozen=True, slots=True)
+class Difference:
+    """A field whose value differs between two protocols, named by its path in
+    the text form ("intensity", "signals[2].frequency"): its value in a and
+    in b. For a signal of another kind, the two signals; for an entry that
+    only one side has, that entry and None; for an array of another length,
+    the two lengths."""
+
+    path: str
+    a: Any
+    b: Any
+
+
+@dataclass(frozen=True, slots=True)
+class WaveformDifference(Difference):
+    """A waveform's levels that differ: a and b are the two lengths, and where
+    they are equal, how many levels differ, the first and the last sample
+    that does, and the largest difference in levels (else None)."""
+
+    differing: int | None
+    first: int | None
+    last: int | None
+    max_abs: int | None
+
+
 @dataclass(frozen=True, slots=True, repr=False)
 class Settings:
     """A protocol file's content."""
@@ -210,6 +237,13 @@ class Settings:
         """What ``drel check`` finds in the protocol, in the same order and words."""
         return [Finding(severity, message) for severity, message in _native.check(self)]
 
+    def to_json(self, summary: bool = False) -> str:
+        """The protocol as one JSON object, as ``drel show --json`` prints it (with
+        ``summary``, as ``drel show --json --summary``): the fields of the text
+        form in its order, each signal an object with one key, its kind, and
+        NaN and the infinities as the strings "NaN", "inf" and "-inf"."""
+        return _native.json(self, bool(summary))
+
     def to_protocol(self) -> pydrel.Protocol:
         """A new pydrel.Protocol, composed through its methods, whose save()
         writes the bytes this was loaded from. NotComposable for what the
@@ -217,6 +251,38 @@ class Settings:
         from ._compose import to_protocol
 
         return to_protocol(self)
+
+
+_STEP = re.compile(r"\.?([a-z_0-9]+)|\[(\d+)\]")
+
+
+def _at(record: Any, path: str) -> Any:
+    """The value at a path of the text form in a record."""
+    for name, index in _STEP.findall(path):
+        record = getattr(record, name) if name else record[int(index)]
+    return record
+
+
+def diff(a: Settings, b: Settings) -> list[Difference]:
+    """What differs from ``a`` to ``b``, loaded or made by hand: the
+    differences that ``drel diff --json`` gives for their files, in its
+    order; ``[]`` when the two are equal to the bit (floats compare bit for
+    bit, so a NaN's payload and the sign of zero count)."""
+    found = _native.diff(a, b)
+    if not found:
+        return []
+    a, b = _native.validated(a), _native.validated(b)
+    out: list[Difference] = []
+    for kind, path, a_count, b_count, levels, side in found:
+        if kind == "levels":
+            out.append(WaveformDifference(path, a_count, b_count, *(levels or (None,) * 4)))
+        elif kind == "count":
+            out.append(Difference(path, a_count, b_count))
+        elif kind == "only_in":
+            out.append(Difference(path, _at(a, path) if side == "a" else None, _at(b, path) if side == "b" else None))
+        else:
+            out.append(Difference(path, _at(a, path), _at(b, path)))
+    return out
 
 
 def loads(data: Buffer) -> Settings:

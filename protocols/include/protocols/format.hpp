@@ -54,4 +54,36 @@ void quote(std::string_view s, Put&& put) {
     put("\"");
 }
 
+// Calls put(piece) with the pieces of `s` as a JSON string (RFC 8259): in
+// double quotes, with quotes, backslashes and controls escaped, and U+2028
+// and U+2029 too, which JavaScript reads as line breaks; `s` is read as
+// UTF-8, with U+FFFD for each invalid sequence.
+template <class Put>
+void json_quote(std::string_view s, Put&& put) {
+    put("\"");
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t start = i;
+        const char32_t c = utf8::next_code_point(s, i);
+        switch (c) {
+            case '\\': put("\\\\"); break;
+            case '"': put("\\\""); break;
+            case '\n': put("\\n"); break;
+            case '\r': put("\\r"); break;
+            case '\t': put("\\t"); break;
+            default:
+                if (c < 0x20 || c == 0x2028 || c == 0x2029) {
+                    constexpr char digits[] = "0123456789abcdef";
+                    const char hex[6] = {'\\', 'u', digits[c >> 12 & 15], digits[c >> 8 & 15], digits[c >> 4 & 15],
+                                         digits[c & 15]};
+                    put(std::string_view(hex, sizeof hex));
+                } else if (c == 0xFFFD) {
+                    put("\xef\xbf\xbd");  // also what an invalid sequence reads as
+                } else {
+                    put(s.substr(start, i - start));
+                }
+        }
+    }
+    put("\"");
+}
+
 }  // namespace protocols::text

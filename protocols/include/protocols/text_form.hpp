@@ -22,6 +22,14 @@ namespace protocols::text {
 // "<300000 levels: min 0, max 32767, first 0, last 16384>".
 enum class Waveforms { Full, Summary };
 
+// The text form, or the JSON form: one object whose fields are those of the
+// text form, in its order (the grammar is in text_writer.hpp).
+struct Form {
+    Waveforms waveforms = Waveforms::Full;
+    bool json = false;
+};
+inline constexpr Form JSON{Waveforms::Full, true};
+
 // A protocol's text can be tens of megabytes, so it is produced in two passes
 // over the same grammar: the first counts the bytes exactly, the second
 // writes them straight into memory of that size (for instance a Python str's
@@ -30,16 +38,22 @@ struct ProtocolText {
     std::size_t size;  // in bytes
     bool ascii;        // every byte below 0x80
 };
-ProtocolText measure_protocol(const Settings& settings) noexcept;
-// Fills exactly measure_protocol(settings).size bytes.
-void render_protocol(const Settings& settings, std::span<char> out) noexcept;
-std::string render_protocol(const Settings& settings, Waveforms waveforms = Waveforms::Full);
+ProtocolText measure_protocol(const Settings& settings, Form form = {}) noexcept;
+// Fills `out`, which measure_protocol() sized. Throws std::logic_error, with
+// nothing written past its end, when the text did not come out as long as
+// counted.
+void render_protocol(const Settings& settings, std::span<char> out, Form form = {});
+std::string render_protocol(const Settings& settings, Form form = {});
 
 // Streams the text through `buffer` to `sink`, handing it on each time it
 // fills and once at the end, so that the memory the text takes is the
 // buffer's, however long the waveforms.
 inline constexpr std::size_t MIN_RENDER_BUFFER = 4096;
-void render_protocol(const Settings& settings, Waveforms waveforms, std::span<char> buffer, ByteSink& sink);
+void render_protocol(const Settings& settings, Form form, std::span<char> buffer, ByteSink& sink);
+
+// One signal on one line, in the text form or as JSON.
+std::string one_line(const Signal& signal, Waveforms waveforms);
+std::string json_value(const Signal& signal, Waveforms waveforms);
 
 // A value of a one-line record: a number, a bare word such as an error kind,
 // or a text, which is quoted and escaped.
