@@ -294,7 +294,37 @@ def bench_drel(size, reps, tmp):
     growth = peak_rss([drel, "diff", path, other]) - peak_rss([drel, "diff", small, small])
     rows.append(row("peak memory growth of drel diff", growth, 4 * len(changed),
                     "2 bytes per level of both files", 1.2, unit="bytes"))
+
+    # The picture of the longest session.
+    m = interleave({
+        "plot": lambda: run_process([drel, "plot", path]),
+        "summary": lambda: run_process([drel, "show", "--summary", path]),
+    }, reps)
+    rows.append(row(f"drel plot, {mb}", m["plot"], m["summary"], "drel show --summary of the same file", 2.0))
+    growth = peak_rss([drel, "plot", path]) - peak_rss([drel, "plot", small])
+    rows.append(row("peak memory growth of drel plot", growth, 2 * len(changed),
+                    "2 bytes per level (the decoded waveform)", 1.1, unit="bytes"))
+    picture = subprocess.run([drel, "plot", path], capture_output=True, check=True).stdout
+    size_row = row("size of drel plot's SVG, longest session", len(picture), None, "1 MB", None, unit="bytes")
+    size_row["pass"] = len(picture) < 1_000_000
+    rows.append(size_row)
     return rows
+
+
+def bench_envelope(size, reps):
+    """The exact envelope of the longest session's levels in 880 columns,
+    against NumPy's lowest and highest of the same levels in 880 rows."""
+    import drel
+
+    levels = (samples_for(size["waveform_seconds"]) * 32767).astype(np.int16)
+    columns = 880
+    whole = levels[: len(levels) - len(levels) % columns].reshape(columns, -1)
+    m = interleave({
+        "ours": lambda: timed(lambda: drel._native.envelope(levels, columns, len(levels))),
+        "numpy": lambda: timed(lambda: (whole.min(axis=1), whole.max(axis=1))),
+    }, reps)
+    return [row(f"envelope of {len(levels):,} levels in {columns} columns", m["ours"], m["numpy"],
+                "NumPy reshape(...).min and .max over the same levels", 1.5)]
 
 
 def varint(n):
@@ -495,6 +525,8 @@ def print_table(rows):
         target = "" if r["target"] is None else f"<= {r['target']}x"
         if r["path"] == "Protocol()":
             target = "< 300 ns"
+        if r["path"].startswith("size of"):
+            target = "< 1 MB"
         if r["path"].startswith("drel.load") and r["path"].endswith("per signal"):
             target = "<= 1 us"
         verdict = {True: "PASS", False: "MISS", None: ""}[r["pass"]]
@@ -530,6 +562,7 @@ def main():
         "drel": bench_drel,
         "tables": lambda size, reps, tmp: bench_drel_tables(size, tmp),
         "package": bench_package,
+        "envelope": lambda size, reps, tmp: bench_envelope(size, reps),
         "informational": lambda size, reps, tmp: bench_informational(size, tmp),
     }
     parser.add_argument("--only", metavar="GROUP,...", help=f"only these groups of rows: {', '.join(groups)}")

@@ -120,7 +120,7 @@ def test_wheel_holds_the_module_the_stubs_and_drel(dist):
     info = [n for n in names if n.startswith(f"pydrel-{VERSION}.dist-info/")]
     assert sorted(set(names) - set(info)) == [
         "drel/__init__.py", "drel/_compose.py", "drel/_native" + sysconfig.get_config_var("EXT_SUFFIX"),
-        "drel/_native.pyi", "drel/py.typed",
+        "drel/_native.pyi", "drel/_seeing.py", "drel/py.typed",
         f"pydrel-{VERSION}.data/scripts/drel",
         "pydrel-stubs/__init__.pyi",
         "pydrel" + sysconfig.get_config_var("EXT_SUFFIX"),

@@ -191,6 +191,18 @@ std::vector<std::int16_t> levels_of(PyObject* object, const std::string& path) {
     return levels;
 }
 
+std::span<const std::int16_t> levels_in(PyObject* object, const std::string& path, std::vector<std::int16_t>& copy) {
+    if (numpy_in_use() && PyArray_Check(object)) {
+        auto* a = reinterpret_cast<PyArrayObject*>(object);
+        if (PyArray_NDIM(a) == 1 && PyArray_TYPE(a) == NPY_INT16 && !PyArray_ISBYTESWAPPED(a) &&
+            PyArray_STRIDE(a, 0) == sizeof(std::int16_t)) {
+            return {static_cast<const std::int16_t*>(PyArray_DATA(a)), static_cast<std::size_t>(PyArray_DIM(a, 0))};
+        }
+    }
+    copy = levels_of(object, path);
+    return copy;
+}
+
 Ref fractions_of(PyObject* object) {
     import_numpy();
     if (!PyArray_Check(object) || PyArray_NDIM(reinterpret_cast<PyArrayObject*>(object)) != 1 ||

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,11 @@ bool is_levels_array(PyObject* o) noexcept;
 // memory, so no Python code runs while it is read. TypeError or ValueError
 // naming `path` (or the element, "signals[1].samples[7]") otherwise.
 std::vector<std::int16_t> levels_of(PyObject* array, const std::string& path);
+
+// The levels of such an array as they stand: its own memory when it is a
+// contiguous int16 array of this machine's byte order (`copy` stays empty),
+// else a copy made by levels_of() into `copy`.
+std::span<const std::int16_t> levels_in(PyObject* array, const std::string& path, std::vector<std::int16_t>& copy);
 
 // A new float64 array of the levels' fractions of full scale, level / 32767.
 bind::Ref fractions_of(PyObject* levels);

@@ -21,6 +21,8 @@
 #include "protocols/config.hpp"
 #include "protocols/decode.hpp"
 #include "protocols/diff.hpp"
+#include "protocols/picture.hpp"
+#include "protocols/routing.hpp"
 #include "protocols/text_form.hpp"
 #include "records.hpp"
 
@@ -185,6 +187,57 @@ PyObject* diff(PyObject*, PyObject* args) {
     });
 }
 
+// Who receives what: [(channel, role, name, signal index or None, what it receives), ...]
+// for A1, A2, A modulation, B1, B2, B modulation.
+PyObject* routes(PyObject*, PyObject* settings) {
+    return entry([&] {
+        const protocols::Settings s = from_python(*bound(), settings);
+        Ref out = Ref::checked(PyList_New(0));
+        for (const protocols::Route& r : protocols::routes(s)) {
+            Ref index = protocols::routed_signal(s, r) != nullptr
+                            ? Ref::checked(PyLong_FromUnsignedLongLong(r.source->internal))
+                            : Ref::borrow(Py_None);
+            const std::string_view field = r.field();
+            const std::string name = r.name(), what = protocols::receives(s, r);
+            Ref item = Ref::checked(Py_BuildValue("(Cs#sOs#)", r.channel, field.data(),
+                                                  static_cast<Py_ssize_t>(field.size() - 7), name.c_str(),
+                                                  index.get(), what.data(), static_cast<Py_ssize_t>(what.size())));
+            bind::throw_on_failure(PyList_Append(out.get(), item.get()));
+        }
+        return out;
+    });
+}
+
+PyObject* svg(PyObject*, PyObject* args) {
+    return entry([&] {
+        PyObject* settings;
+        const char* name;
+        Py_ssize_t length;
+        if (!PyArg_ParseTuple(args, "Os#:svg", &settings, &name, &length)) throw PythonError{};
+        const std::string picture =
+            protocols::svg(from_python(*bound(), settings), {name, static_cast<std::size_t>(length)});
+        return Ref::checked(PyUnicode_DecodeUTF8(picture.data(), static_cast<Py_ssize_t>(picture.size()), nullptr));
+    });
+}
+
+// The envelope of int16 levels over `columns` columns of `span` samples:
+// (lowest, highest) as two int16 arrays.
+PyObject* envelope(PyObject*, PyObject* args) {
+    return entry([&] {
+        PyObject* levels;
+        Py_ssize_t columns;
+        unsigned long long span;
+        if (!PyArg_ParseTuple(args, "OnK:envelope", &levels, &columns, &span)) throw PythonError{};
+        if (columns < 0) bind::raise(PyExc_ValueError, "columns must not be negative");
+        const Ref held = Ref::borrow(levels);
+        std::vector<std::int16_t> copy;
+        protocols::Envelope e = protocols::envelope(levels_in(levels, "levels", copy), static_cast<std::size_t>(columns), span);
+        Ref lo = levels_array(std::move(e.min));
+        Ref hi = levels_array(std::move(e.max));
+        return Ref::checked(PyTuple_Pack(2, lo.get(), hi.get()));
+    });
+}
+
 // [(severity, message), ...]
 PyObject* check(PyObject*, PyObject* settings) {
     return entry([&] {
@@ -263,6 +316,10 @@ PyMethodDef methods[] = {
     {"check", check, METH_O, "check(settings)\n--\n\nThe findings of the checks, as (severity, message)."},
     {"json", json, METH_VARARGS, "json(settings, summary)\n--\n\nThe JSON form of a drel.Settings."},
     {"diff", diff, METH_VARARGS, "diff(a, b)\n--\n\nWhat differs from a to b."},
+    {"routes", routes, METH_O, "routes(settings)\n--\n\nWho receives what."},
+    {"svg", svg, METH_VARARGS, "svg(settings, name)\n--\n\nThe picture, as drel plot draws it."},
+    {"envelope", envelope, METH_VARARGS,
+     "envelope(levels, columns, span)\n--\n\nThe lowest and highest level of each column."},
     {"sample_count", sample_count, METH_O, "sample_count(duration)\n--\n\nThe samples of a session."},
     {"refusal", refusal, METH_VARARGS,
      "refusal(field, value)\n--\n\nThe check pydrel's setter of the field fails for the value, or None."},

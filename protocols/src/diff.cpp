@@ -1,5 +1,3 @@
-// Vector code (the convention is in the top-level CMakeLists.txt): the scan
-// of two waveforms vectorises at the -O3 of optimised builds.
 #include "protocols/diff.hpp"
 
 #include <algorithm>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "protocols/wire.hpp"
+#include "scans.hpp"
 #include "text_writer.hpp"
 
 namespace protocols {
@@ -38,20 +37,14 @@ Shown Shown::of(const T& value) {
 namespace {
 
 // The number of levels that differ, the first and the last of them and the
-// largest difference, in one pass over both.
+// largest difference: one pass over both, then the two ends.
 Difference::Levels compare_levels(const std::int16_t* a, const std::int16_t* b, std::size_t n) noexcept {
-    std::uint64_t differing = 0;
-    std::int32_t max_abs = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::int32_t d = std::abs(static_cast<std::int32_t>(a[i]) - static_cast<std::int32_t>(b[i]));
-        differing += d != 0;
-        max_abs = std::max(max_abs, d);
-    }
-    if (differing == 0) return {0, 0, 0, 0};
+    const LevelComparison c = protocols::compare_levels(a, b, n);
+    if (c.differing == 0) return {0, 0, 0, 0};
     const std::size_t first = static_cast<std::size_t>(std::mismatch(a, a + n, b).first - a);
     std::size_t last = n - 1;
     while (a[last] == b[last]) --last;
-    return {differing, first, last, static_cast<std::uint64_t>(max_abs)};
+    return {c.differing, first, last, c.max_abs};
 }
 
 class Differ {

@@ -22,6 +22,7 @@
 #include "protocols/settings.hpp"
 #include "protocols/text_form.hpp"
 #include "protocols/wire.hpp"
+#include "scans.hpp"
 
 namespace protocols::text {
 
@@ -134,18 +135,13 @@ void put_integer(Out& out, auto v) {
     out.put(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
 }
 
-// The numbers of a waveform's summary, lowest and highest in one pass that
-// vectorises (unlike std::minmax_element). Not for an empty one.
+// The numbers of a waveform's summary. Not for an empty one.
 struct LevelSummary {
     std::int16_t min, max, first, last;
 };
 inline LevelSummary summarise(std::span<const std::int16_t> levels) noexcept {
-    std::int16_t min = levels.front(), max = levels.front();
-    for (const std::int16_t level : levels) {
-        min = std::min(min, level);
-        max = std::max(max, level);
-    }
-    return {min, max, levels.front(), levels.back()};
+    const LevelRange r = level_range(levels.data(), levels.size());
+    return {r.min, r.max, levels.front(), levels.back()};
 }
 
 template <class Out>

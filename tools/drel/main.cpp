@@ -21,6 +21,8 @@
 #include "output.hpp"
 #include "protocols/check.hpp"
 #include "protocols/diff.hpp"
+#include "protocols/picture.hpp"
+#include "protocols/routing.hpp"
 #include "protocols/text_form.hpp"
 
 namespace drel {
@@ -37,6 +39,10 @@ int show(const Parsed& args, Output& out) {
     using protocols::text::Waveforms;
     const protocols::text::Form form{args.flag("--summary") ? Waveforms::Summary : Waveforms::Full,
                                      args.flag("--json")};
+    const bool routing = args.flag("--routing");
+    if (routing && (args.flag("--json") || args.flag("--summary"))) {
+        return usage_error("--routing goes with neither --json nor --summary", "show");
+    }
     const std::vector<std::string>& files = args.operands;
     int status = 0;
     const auto buffer = std::make_unique_for_overwrite<char[]>(TEXT_BUFFER);
@@ -49,6 +55,10 @@ int show(const Parsed& args, Output& out) {
         }
         // JSON Lines: one object a line, with no heads.
         if (files.size() > 1 && !form.json) out.write((i > 0 ? "\n==> " : "==> ") + files[i] + " <==\n");
+        if (routing) {
+            out.write(protocols::routing_text(std::get<protocols::Settings>(protocol)));
+            continue;
+        }
         protocols::text::render_protocol(std::get<protocols::Settings>(protocol), form, {buffer.get(), TEXT_BUFFER},
                                          out);
         out.write("\n");
@@ -129,6 +139,32 @@ int diff(const Parsed& args, Output& out) {
     return found > 0 ? ERRORS : SAME;
 }
 
+// The name a picture's title gives a file: its last component.
+std::string shown_name(const std::string& file) {
+    if (file == "-") return "standard input";
+    return file.substr(file.find_last_of('/') + 1);
+}
+
+int plot(const Parsed& args, Output& out) {
+    const std::string& file = args.operands[0];
+    const auto protocol = read_protocol(file);
+    if (const auto* error = std::get_if<std::string>(&protocol)) {
+        report(out, file + ": cannot be read: " + *error);
+        return TROUBLE;
+    }
+    const std::string picture = protocols::svg(std::get<protocols::Settings>(protocol), shown_name(file));
+    const std::optional<std::string> to = args.value("-o");
+    if (!to || *to == "-") {
+        out.write(picture);
+        return SAME;
+    }
+    if (const auto error = write_file(*to, picture)) {
+        report(out, *to + ": cannot be written: " + *error);
+        return TROUBLE;
+    }
+    return SAME;
+}
+
 const std::vector<Command> COMMANDS = {
     {"show",
      "FILE...",
@@ -137,7 +173,9 @@ const std::vector<Command> COMMANDS = {
                        "level"},
       {"--json", nullptr, "the protocol as one JSON object a line (JSON Lines for several files): the fields of the "
                     "text form in its order, a signal an object with one key, its kind; NaN and the "
-                    "infinities as the strings \"NaN\", \"inf\" and \"-inf\""}},
+                    "infinities as the strings \"NaN\", \"inf\" and \"-inf\""},
+      {"--routing", nullptr, "who receives what instead: each channel, on or off, with its coil, what its two coils "
+                             "and its modulation receive, and the signals no enabled channel uses"}},
      1,
      SIZE_MAX,
      show},
@@ -158,6 +196,14 @@ const std::vector<Command> COMMANDS = {
      2,
      2,
      diff},
+    {"plot",
+     "FILE",
+     "draw the file as an SVG picture: a panel per channel, a lane for each coil's amplitude and its modulation on "
+     "a time axis, waveforms by their exact envelope, and what drel check finds",
+     {{"-o", "OUT.svg", "write the picture to OUT.svg instead of standard output"}},
+     1,
+     1,
+     plot},
 };
 
 constexpr const char* EXIT_STATUS =

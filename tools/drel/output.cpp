@@ -1,5 +1,6 @@
 #include "output.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,6 +51,19 @@ void Output::flush() {
 void report(Output& out, const std::string& message) {
     out.flush();
     std::fprintf(stderr, "%s\n", message.c_str());
+}
+
+std::optional<std::string> write_file(const std::string& name, std::string_view content) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return std::strerror(errno);
+    try {
+        write_all(fd, content.data(), content.size());
+    } catch (const std::system_error& e) {
+        ::close(fd);
+        return std::strerror(e.code().value());
+    }
+    if (::close(fd) != 0) return std::strerror(errno);
+    return std::nullopt;
 }
 
 std::string json(std::string_view s) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -31,6 +32,9 @@ private:
 
 // Writes `message` and a line break to standard error once `out` is flushed.
 void report(Output& out, const std::string& message);
+
+// Writes `content` to the file `name`, made anew; why not, when it fails.
+std::optional<std::string> write_file(const std::string& name, std::string_view content);
 
 // A JSON string. File names need not be UTF-8, so they are read leniently.
 std::string json(std::string_view s);

@@ -36,8 +36,8 @@ if TYPE_CHECKING:
 
 __all__ = [
     "Arbitrary", "ChannelSettings", "Coil", "Constant", "DecodeError", "Difference", "Finding", "LCSetting",
-    "MachineConfig", "MixedSignal", "NotComposable", "Ramp", "Settings", "Signal", "SignalSourceSelection", "Sine",
-    "WaveformDifference", "diff", "load", "loads",
+    "MachineConfig", "MixedSignal", "NotComposable", "Ramp", "Route", "Settings", "Signal", "SignalSourceSelection",
+    "Sine", "WaveformDifference", "diff", "load", "loads",
 ]
 
 
@@ -203,6 +203,21 @@ class WaveformDifference(Difference):
     max_abs: int | None
 
 
+@dataclass(frozen=True, slots=True)
+class Route:
+    """Who receives what: a coil's amplitude ("A1" ... "B2") or a channel's
+    modulation ("A modulation"), the source it is set to, the signal of the
+    table that it names (None for an external input or a signal the table
+    lacks), and what it receives, in the words of ``drel show --routing``."""
+
+    channel: Literal["A", "B"]
+    role: Literal["amplitude1", "amplitude2", "modulation"]
+    name: str
+    source: SignalSourceSelection
+    signal: Signal | None
+    receives: str
+
+
 @dataclass(frozen=True, slots=True, repr=False)
 class Settings:
     """A protocol file's content."""
@@ -236,6 +251,34 @@ class Settings:
     def check(self) -> list[Finding]:
         """What ``drel check`` finds in the protocol, in the same order and words."""
         return [Finding(severity, message) for severity, message in _native.check(self)]
+
+    def routing(self) -> list[Route]:
+        """The six routes, A1, A2, A modulation, B1, B2, B modulation, as
+        ``drel show --routing`` shows them."""
+        settings = _native.validated(self)
+        return [Route(channel, role, name, getattr(getattr(settings, f"channel_{channel.lower()}_settings"),
+                                                   f"{role}_source"),
+                      None if index is None else settings.signals[index], receives)
+                for channel, role, name, index, receives in _native.routes(settings)]
+
+    def to_svg(self, name: str = "") -> str:
+        """The protocol as an SVG picture, as ``drel plot`` draws it; ``name``
+        goes into the title."""
+        return _native.svg(self, name)
+
+    def _repr_html_(self) -> str:
+        """The notebook display: the session, the routing, the findings and the picture, with no scripts."""
+        from ._seeing import html
+
+        return html(self)
+
+    def plot(self, ax: Any = None) -> Any:
+        """The picture's lanes drawn with matplotlib, into ``ax`` or a new
+        figure; returns the Figure. Needs matplotlib (``pip install
+        pydrel[plot]``)."""
+        from ._seeing import plot
+
+        return plot(self, ax)
 
     def to_json(self, summary: bool = False) -> str:
         """The protocol as one JSON object, as ``drel show --json`` prints it (with

@@ -1,0 +1,65 @@
+// Who receives what: the four coils' amplitudes and the two channels'
+// modulations of a protocol, each with the signal or input it names,
+// resolved against the signal table, in the words of the checks.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocols/settings.hpp"
+
+namespace protocols {
+
+struct Route {
+    enum class Role { Amplitude1, Amplitude2, Modulation };
+    char channel;  // 'A' or 'B'
+    Role role;
+    const ChannelSettings* settings;  // of its channel
+    const SignalSourceSelection* source;
+
+    // As the API names it: "A1", "B2", "A modulation".
+    std::string name() const;
+    // As the text form names its field: "amplitude1_source".
+    std::string_view field() const;
+};
+
+// A1, A2, A modulation, B1, B2, B modulation.
+std::array<Route, 6> routes(const Settings& s);
+
+// The signal a route receives, when it names one that the table has.
+const Signal* routed_signal(const Settings& s, const Route& r) noexcept;
+
+// The signals that stimulate: those an enabled channel takes from the table
+// directly, and those that the mixes among them name, transitively.
+std::vector<bool> used_signals(const Settings& s);
+
+// How many: "3 signals (0 to 2)", "1 signal (0)", "no signals".
+std::string how_many(std::uint64_t n, std::string_view one, std::string_view many);
+
+// What is wrong with a source that names no signal of the table or no input
+// of the machine: "signal 7, but the table has 3 signals (0 to 2)",
+// "external input 6, but the machine has 6 external inputs (0 to 5)".
+std::optional<std::string> missing_source(const Settings& s, const SignalSourceSelection& source);
+
+// What a channel uses: "coil 0 \"Default\", setting 0, carrier 22.6 kHz",
+// or what it names that the machine lacks, in the checks' words.
+std::string channel_coil(const Settings& s, const ChannelSettings& c);
+
+// One signal on one line: "Sine amplitude 1.0, frequency 10.0, phase 0.0,
+// depth 1.0", "Arbitrary 10000 levels (2.0 s), 0.0 to 1.0"; a mix with the
+// two signals it names, one level deep.
+std::string describe_signal(const Settings& s, std::size_t index);
+
+// What a route receives: "signal 0: Sine ...", "external input 2", or what
+// is missing.
+std::string receives(const Settings& s, const Route& r);
+
+// drel show --routing: each channel, on or off, with its coil, and its three
+// routes; then the signals that no enabled channel uses.
+std::string routing_text(const Settings& s);
+
+}  // namespace protocols

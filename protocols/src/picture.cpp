@@ -1,0 +1,305 @@
+#include "protocols/picture.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <variant>
+
+#include "protocols/check.hpp"
+#include "protocols/config.hpp"
+#include "protocols/format.hpp"
+#include "protocols/routing.hpp"
+#include "protocols/utf8.hpp"
+#include "scans.hpp"
+
+namespace protocols {
+
+Envelope envelope(std::span<const std::int16_t> levels, std::size_t columns, std::uint64_t span) {
+    Envelope e;
+    if (columns == 0 || span == 0) return e;
+    span = std::min<std::uint64_t>(span, std::uint64_t{1} << 52);  // keeps c * span below 2^64
+    for (std::size_t c = 0; c < columns; ++c) {
+        const std::uint64_t from = c * span / columns;
+        const std::uint64_t to = std::min<std::uint64_t>((c + 1) * span / columns, levels.size());
+        if (from >= to) {
+            if (from >= levels.size()) break;
+            continue;  // a column narrower than a sample: the next one has it
+        }
+        const LevelRange r = level_range(levels.data() + from, to - from);
+        e.min.resize(c, r.min);  // a column narrower than a sample takes the next one's levels
+        e.max.resize(c, r.max);
+        e.min.push_back(r.min);
+        e.max.push_back(r.max);
+    }
+    return e;
+}
+
+std::string xml_escape(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t start = i;
+        const char32_t c = utf8::next_code_point(s, i);
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&#39;"; break;
+            default:
+                if ((c < 0x20 && c != '\t' && c != '\n') || c == 0xFFFE || c == 0xFFFF || c == 0xFFFD) {
+                    out += "\xef\xbf\xbd";  // U+FFFD, also for what is not UTF-8
+                } else {
+                    out.append(s.substr(start, i - start));
+                }
+        }
+    }
+    return out;
+}
+
+namespace {
+
+using namespace picture;
+
+constexpr int LANE_GAP = 12;
+constexpr int PANEL_HEAD = 34;
+constexpr int AXIS_HEIGHT = 34;
+constexpr int PLOT_RIGHT = PLOT_LEFT + COLUMNS;
+constexpr std::size_t FINDINGS_SHOWN = 24;
+
+std::string number(double x) {
+    char buf[text::MAX_FLOAT_TEXT];
+    return std::string(buf, text::format_float(buf, x));
+}
+
+std::string fixed(double x) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", x);
+    return buf;
+}
+
+// Ticks 1, 2 or 5 times a power of ten seconds apart, at most eight.
+double tick_step(double seconds) {
+    for (double unit = 1e-3; unit < 1e4; unit *= 10) {
+        for (const double k : {1.0, 2.0, 5.0}) {
+            if (seconds / (unit * k) <= 8) return unit * k;
+        }
+    }
+    return 1e4;
+}
+
+// The y of a fraction of full scale in a lane, inside it.
+double lane_y(int top, double fraction) {
+    return top + LANE_HEIGHT - std::clamp(fraction, 0.0, 1.0) * LANE_HEIGHT;
+}
+
+class Svg {
+public:
+    Svg(const Settings& s, std::string_view name) : s_(s), name_(name) {}
+
+    std::string draw() {
+        const std::uint64_t session = sample_count(s_.session_duration).value_or(0);
+        axis_samples_ = session;
+        for (const Route& r : routes(s_)) {
+            if (const Signal* sig = routed_signal(s_, r)) {
+                if (const auto* a = std::get_if<ArbitrarySignalParams>(&sig->payload)) {
+                    axis_samples_ = std::max<std::uint64_t>(axis_samples_, a->samples.size());
+                }
+            }
+        }
+        session_samples_ = session;
+
+        int y = 64;
+        std::string body;
+        body += text(12, 28, "title", name_.empty() ? "protocol" : name_, 18, "bold");
+        body += text(12, 48, "subtitle",
+                     "session " + number(s_.session_duration) + " s, intensity " + number(s_.intensity) +
+                         "; lanes show fractions of full scale (level / 32767) from 0 to 1",
+                     13, "normal");
+        char channel = 0;
+        int panel_top = y;
+        bool enabled = false;
+        for (const Route& r : routes(s_)) {
+            if (r.channel != channel) {
+                if (channel != 0) y = close_panel(body, panel_top, y, enabled);
+                channel = r.channel;
+                enabled = r.settings->enabled;
+                panel_top = y;
+                body += text(12, y + 20, "channel",
+                             std::string("channel ") + channel + ": " + (enabled ? "on" : "off") + ", " +
+                                 channel_coil(s_, *r.settings),
+                             14, "bold");
+                y += PANEL_HEAD;
+            }
+            body += lane(r, y);
+            y += LANE_HEIGHT + LANE_GAP;
+        }
+        y = close_panel(body, panel_top, y, enabled);
+        body += text(12, y + 4, "note",
+                     "Sines, ramps and mixes are shown by their parameters, not as curves: the file does not fix how "
+                     "the stimulator plays them.",
+                     12, "normal");
+        y += 26;
+        y = findings(body, y);
+        const int height = y + 12;
+        return "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(WIDTH) + "\" height=\"" +
+               std::to_string(height) + "\" viewBox=\"0 0 " + std::to_string(WIDTH) + " " + std::to_string(height) +
+               "\" style=\"max-width: 100%; height: auto\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
+               "<defs><pattern id=\"external\" width=\"8\" height=\"8\" patternUnits=\"userSpaceOnUse\" "
+               "patternTransform=\"rotate(45)\"><rect width=\"8\" height=\"8\" fill=\"#f3efe3\"/>"
+               "<line x1=\"0\" y1=\"0\" x2=\"0\" y2=\"8\" stroke=\"#d8cfb0\" stroke-width=\"3\"/></pattern></defs>\n"
+               "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n" +
+               body + "</svg>\n";
+    }
+
+private:
+    static std::string text(int x, int y, const char* role, std::string_view content, int size, const char* weight,
+                            const char* anchor = "start", const char* fill = "#222222") {
+        return "<text class=\"" + std::string(role) + "\" x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y) +
+               "\" font-size=\"" + std::to_string(size) + "\" font-weight=\"" + weight + "\" text-anchor=\"" + anchor +
+               "\" fill=\"" + fill + "\">" + xml_escape(content) + "</text>\n";
+    }
+
+    int x_of(std::uint64_t sample) const {
+        if (axis_samples_ == 0) return PLOT_LEFT;
+        return PLOT_LEFT + static_cast<int>(static_cast<double>(sample) * COLUMNS / static_cast<double>(axis_samples_));
+    }
+
+    // The time axis under a panel, and a veil over a channel that is off.
+    int close_panel(std::string& body, int top, int y, bool enabled) {
+        const double seconds = static_cast<double>(axis_samples_) / config::SAMPLING_RATE;
+        const double step = tick_step(seconds);
+        body += "<line class=\"axis\" x1=\"" + std::to_string(PLOT_LEFT) + "\" y1=\"" + std::to_string(y) +
+                "\" x2=\"" + std::to_string(PLOT_RIGHT) + "\" y2=\"" + std::to_string(y) +
+                "\" stroke=\"#444444\"/>\n";
+        for (int k = 0; k * step <= seconds + 1e-9 && k < 100; ++k) {
+            const int x = x_of(static_cast<std::uint64_t>(std::llround(k * step * config::SAMPLING_RATE)));
+            body += "<line x1=\"" + std::to_string(x) + "\" y1=\"" + std::to_string(y) + "\" x2=\"" +
+                    std::to_string(x) + "\" y2=\"" + std::to_string(y + 5) + "\" stroke=\"#444444\"/>\n";
+            body += text(x, y + 18, "tick", number(k * step), 11, "normal", "middle");
+        }
+        body += text(PLOT_RIGHT, y + 32, "axis-label", "seconds", 11, "normal", "end");
+        if (axis_samples_ > session_samples_) {
+            const int x = x_of(session_samples_);
+            body += "<line class=\"session-end\" x1=\"" + std::to_string(x) + "\" y1=\"" + std::to_string(top) +
+                    "\" x2=\"" + std::to_string(x) + "\" y2=\"" + std::to_string(y) +
+                    "\" stroke=\"#b00020\" stroke-dasharray=\"4 3\"/>\n";
+            body += text(x + 4, top + 30, "session-end", "session ends", 11, "normal", "start", "#b00020");
+        }
+        if (!enabled) {
+            body += "<rect class=\"off\" x=\"0\" y=\"" + std::to_string(top) + "\" width=\"" + std::to_string(WIDTH) +
+                    "\" height=\"" + std::to_string(y - top) + "\" fill=\"#888888\" fill-opacity=\"0.18\"/>\n";
+            body += text(PLOT_RIGHT, top + 20, "off", "channel off: it does not stimulate", 13, "bold", "end",
+                         "#555555");
+        }
+        return y + AXIS_HEIGHT;
+    }
+
+    std::string lane(const Route& r, int top) {
+        const std::string label = r.name() + (r.role == Route::Role::Modulation ? "" : " amplitude");
+        std::string out = "<g class=\"lane\" data-lane=\"" + xml_escape(r.name()) + "\" data-top=\"" +
+                          std::to_string(top) + "\" data-height=\"" + std::to_string(LANE_HEIGHT) + "\">\n";
+        out += "<rect x=\"" + std::to_string(PLOT_LEFT) + "\" y=\"" + std::to_string(top) + "\" width=\"" +
+               std::to_string(COLUMNS) + "\" height=\"" + std::to_string(LANE_HEIGHT) +
+               "\" fill=\"#fafafa\" stroke=\"#cccccc\"/>\n";
+        out += text(PLOT_LEFT - 10, top + LANE_HEIGHT / 2 + 5, "lane-label", label, 13, "bold", "end");
+        out += text(PLOT_LEFT - 10, top + 12, "fraction", "1", 10, "normal", "end", "#777777");
+        out += text(PLOT_LEFT - 10, top + LANE_HEIGHT, "fraction", "0", 10, "normal", "end", "#777777");
+        const std::string what = receives(s_, r);
+        const Signal* signal = routed_signal(s_, r);
+        const int text_y = top + 16;
+        if (missing_source(s_, *r.source)) {
+            out += text(PLOT_LEFT + 8, text_y, "missing", what, 12, "bold", "start", "#b00020");
+        } else if (r.source->external_selected) {
+            out += "<rect x=\"" + std::to_string(PLOT_LEFT) + "\" y=\"" + std::to_string(top) + "\" width=\"" +
+                   std::to_string(COLUMNS) + "\" height=\"" + std::to_string(LANE_HEIGHT) +
+                   "\" fill=\"url(#external)\"/>\n";
+            out += text(PLOT_LEFT + 8, text_y, "external", what, 12, "normal");
+        } else if (const auto* a = std::get_if<ArbitrarySignalParams>(&signal->payload)) {
+            const bool stale = a->samples.size() != session_samples_;
+            out += waveform(a->samples, top, stale ? "#e07000" : "#1f5fbf");
+            out += text(PLOT_LEFT + 8, text_y, stale ? "stale" : "waveform", (stale ? "stale: " : "") + what, 12,
+                        stale ? "bold" : "normal", "start", stale ? "#a04c00" : "#222222");
+        } else if (const auto* c = std::get_if<ConstantSignalParams>(&signal->payload)) {
+            const std::string y = fixed(lane_y(top, c->value));
+            out += "<line class=\"constant\" x1=\"" + std::to_string(PLOT_LEFT) + "\" y1=\"" + y + "\" x2=\"" +
+                   std::to_string(PLOT_RIGHT) + "\" y2=\"" + y + "\" stroke=\"#1f5fbf\" stroke-width=\"2\"/>\n";
+            out += text(PLOT_LEFT + 8, text_y, "constant", what, 12, "normal");
+        } else {
+            out += "<rect class=\"band\" x=\"" + std::to_string(PLOT_LEFT) + "\" y=\"" + std::to_string(top + 22) +
+                   "\" width=\"" + std::to_string(COLUMNS) + "\" height=\"" + std::to_string(LANE_HEIGHT - 30) +
+                   "\" fill=\"#dfe8f6\"/>\n";
+            out += text(PLOT_LEFT + 8, text_y, "band", what, 12, "normal");
+        }
+        return out + "</g>\n";
+    }
+
+    // The envelope as one filled path: the highest level of each column
+    // from left to right, then the lowest back; runs of equal columns merged.
+    std::string waveform(const std::vector<std::int16_t>& levels, int top, const char* colour) const {
+        const std::uint64_t span = axis_samples_;
+        const Envelope e = envelope(levels, COLUMNS, span);
+        if (e.max.empty()) return {};
+        const auto y = [&](std::int16_t level) { return fixed(lane_y(top, level / config::LEVEL_FULL_SCALE)); };
+        std::string path;
+        const std::size_t n = e.max.size();
+        // Horizontal and vertical steps: "V{y}H{x}" a run of columns.
+        const auto edge = [&](const std::vector<std::int16_t>& v, bool forward) {
+            for (std::size_t k = 0; k < n;) {
+                const std::size_t c = forward ? k : n - 1 - k;
+                std::size_t run = 1;
+                while (k + run < n && v[forward ? c + run : c - run] == v[c]) ++run;
+                const std::size_t end = forward ? c + run : c + 1 - run;  // the column edge the run reaches
+                if (path.empty()) path = "M" + std::to_string(PLOT_LEFT) + " " + y(v[c]);
+                path += "V" + y(v[c]) + "H" + std::to_string(PLOT_LEFT + static_cast<int>(end));
+                k += run;
+            }
+        };
+        edge(e.max, true);
+        edge(e.min, false);
+        return "<path class=\"envelope\" d=\"" + path + "Z\" fill=\"" + colour + "\" fill-opacity=\"0.85\" stroke=\"" +
+               colour + "\" stroke-width=\"0.6\"/>\n";
+    }
+
+    int findings(std::string& body, int y) const {
+        std::vector<Finding> errors, warnings;
+        std::size_t total = 0;
+        check(s_, [&](const Finding& f) {
+            auto& list = f.severity == Finding::Severity::Error ? errors : warnings;
+            if (errors.size() + warnings.size() < FINDINGS_SHOWN) list.push_back(f);
+            ++total;
+        });
+        if (total == 0) {
+            body += text(12, y + 4, "finding", "drel check finds nothing to report.", 12, "normal");
+            return y + 22;
+        }
+        body += text(12, y + 4, "findings", "What drel check finds:", 13, "bold");
+        y += 22;
+        for (const auto* list : {&errors, &warnings}) {
+            for (const Finding& f : *list) {
+                const bool error = f.severity == Finding::Severity::Error;
+                body += text(12, y + 4, error ? "finding error" : "finding warning",
+                             std::string(severity_name(f.severity)) + ": " + f.message, 12, error ? "bold" : "normal",
+                             "start", error ? "#b00020" : "#8a5a00");
+                y += 18;
+            }
+        }
+        if (total > errors.size() + warnings.size()) {
+            body += text(12, y + 4, "finding", "and " + std::to_string(total - errors.size() - warnings.size()) +
+                                                   " more, which drel check lists.",
+                         12, "normal");
+            y += 18;
+        }
+        return y + 6;
+    }
+
+    const Settings& s_;
+    std::string name_;
+    std::uint64_t axis_samples_ = 0, session_samples_ = 0;
+};
+
+}  // namespace
+
+std::string svg(const Settings& s, std::string_view name) { return Svg(s, name).draw(); }
+
+}  // namespace protocols

@@ -1,0 +1,274 @@
+"""Seeing a protocol: who receives what (drel show --routing, Settings.routing()),
+waveforms by their exact envelope, and the picture (drel plot, to_svg(), the
+notebook display, plot()), looked at in a real browser."""
+
+import dataclasses
+import html.parser
+import os
+import shutil
+import subprocess
+import sys
+import xml.etree.ElementTree as ET
+
+import numpy as np
+import pytest
+
+import drel
+import pydrel
+from drel_reader import write_settings
+from test_drel import drel as run_drel, saved
+
+R = dataclasses.replace
+SINE = "Sine amplitude 1.0, frequency 10.0, phase 0.0, depth 1.0"
+
+
+def tour(p):
+    """The README's tour at 2 s, with a constant and a mix left unused."""
+    p.set_session_duration(2.0)
+    p.enable_channel(pydrel.Channel.B)
+    p.add_sine_signal(1.0, 10.0)
+    p.add_arbitrary_signal(np.linspace(0.0, 1.0, p.get_num_samples()))
+    p.add_constant_signal(0.5)
+    p.add_mixed_signal(0, 1)
+    p.set_amplitude_source(pydrel.Coil.A1, 0)
+    p.set_amplitude_source(pydrel.Coil.B1, 2, external=True)
+    p.set_modulation_source(pydrel.Channel.A, 1)
+
+
+def mixes(p):
+    p.add_constant_signal(1.0)  # 0
+    p.add_mixed_signal(0, 9)  # 1: a signal the table lacks
+    p.add_mixed_signal(3, 1)  # 2: a mix in a cycle, and a mix
+    p.add_mixed_signal(2, 3)  # 3: itself
+    p.set_amplitude_source(pydrel.Coil.A1, 1)
+    p.set_amplitude_source(pydrel.Coil.A2, 2)
+    p.set_modulation_source(pydrel.Channel.A, 3)
+
+
+def missing(p):
+    p.add_constant_signal(0.25)
+    p.set_amplitude_source(pydrel.Coil.A1, 7)
+    p.set_amplitude_source(pydrel.Coil.A2, 6, external=True)
+    p.set_amplitude_source(pydrel.Coil.B1, 0)  # channel B is off
+
+
+HEAD = 'channel {}: {}, coil 0 "Default", setting 0, carrier 22.6 kHz'
+# composed through the API -> drel show --routing
+ROUTING = {
+    "the tour": (tour, [
+        HEAD.format("A", "on"), f"  A1 amplitude   <- signal 0: {SINE}", f"  A2 amplitude   <- signal 0: {SINE}",
+        "  A modulation   <- signal 1: Arbitrary 10000 levels (2.0 s), 0.0 to 1.0",
+        HEAD.format("B", "on"), "  B1 amplitude   <- external input 2", f"  B2 amplitude   <- signal 0: {SINE}",
+        f"  B modulation   <- signal 0: {SINE}", "signals no enabled channel uses: 2, 3"]),
+    "mixes, a cycle and itself": (mixes, [
+        HEAD.format("A", "on"),
+        "  A1 amplitude   <- signal 1: MixedSignal of signal 0 (Constant value 1.0) and signal 9 (not in the table "
+        "of 4 signals (0 to 3))",
+        "  A2 amplitude   <- signal 2: MixedSignal of signal 3 (MixedSignal of signals 2 and 3, in a cycle) and "
+        "signal 1 (MixedSignal of signals 0 and 9)",
+        "  A modulation   <- signal 3: MixedSignal of signal 2 (MixedSignal of signals 3 and 1, in a cycle) and "
+        "signal 3 (itself)",
+        HEAD.format("B", "off"), "  B1 amplitude   <- signal 0: Constant value 1.0",
+        "  B2 amplitude   <- signal 0: Constant value 1.0", "  B modulation   <- signal 0: Constant value 1.0",
+        "signals no enabled channel uses: none"]),
+    "missing signal and input, never set, a channel off": (missing, [
+        HEAD.format("A", "on"), "  A1 amplitude   <- signal 7, but the table has 1 signal (0)",
+        "  A2 amplitude   <- external input 6, but the machine has 6 external inputs (0 to 5)",
+        "  A modulation   <- signal 0: Constant value 0.25",
+        HEAD.format("B", "off"), "  B1 amplitude   <- signal 0: Constant value 0.25",
+        "  B2 amplitude   <- signal 0: Constant value 0.25", "  B modulation   <- signal 0: Constant value 0.25",
+        "signals no enabled channel uses: none"]),
+}
+
+
+@pytest.mark.parametrize("compose, lines", ROUTING.values(), ids=ROUTING.keys())
+def test_routing(tmp_path, compose, lines):
+    p = pydrel.Protocol()
+    compose(p)
+    path = saved(p, tmp_path)
+    run = run_drel("show", "--routing", path)
+    assert (run.stdout.decode().splitlines(), run.returncode) == (lines, 0)
+    settings = drel.load(path)
+    routes = settings.routing()
+    shown = [line[2:].split("<- ", 1) for line in lines if line.startswith("  ")]
+    assert [(r.name, r.receives) for r in routes] == [(label.strip().removesuffix(" amplitude"), what)
+                                                     for label, what in shown]
+    for route in routes:
+        channel = getattr(settings, f"channel_{route.channel.lower()}_settings")
+        assert route.source == getattr(channel, f"{route.role}_source")
+        index = route.source.internal
+        expected = None if route.source.external_selected or index >= len(settings.signals) else settings.signals[index]
+        assert route.signal == expected
+
+
+def column_reference(levels, columns, span):
+    """Each column's lowest and highest level, the slow way."""
+    lows, highs = [], []
+    for c in range(columns):
+        part = levels[c * span // columns:min((c + 1) * span // columns, len(levels))]
+        if len(part):
+            lows.append(part.min())
+            highs.append(part.max())
+    return lows, highs
+
+
+def spiked(n, at):
+    levels = np.zeros(n, np.int16)
+    levels[at] = 32767
+    return levels
+
+
+@pytest.mark.parametrize("levels, columns, span", [
+    (spiked(9_000_001, 0), 880, 9_000_001),
+    (spiked(9_000_001, 4_500_000), 880, 9_000_001),
+    (spiked(9_000_001, -1), 880, 9_000_001),
+    (np.arange(300, dtype=np.int16), 880, 1000),  # a stale waveform shorter than the axis, columns finer than samples
+    (np.array([-5, 7, 3], np.int16), 880, 3),
+    (np.array([12345], np.int16), 880, 50),  # one level
+    (np.array([], np.int16), 880, 50),  # none
+])
+def test_envelope_is_exact(levels, columns, span):
+    low, high = drel._native.envelope(levels, columns, span)
+    # Columns narrower than a sample show the next sample: compare where columns hold one.
+    reference = column_reference(levels, columns, span)
+    holding = [c for c in range(columns) if c * span // columns < min((c + 1) * span // columns, len(levels))]
+    assert ([low[c] for c in holding], [high[c] for c in holding]) == reference
+    if len(levels) and levels.max() == 32767:
+        assert high.max() == 32767 and (high == 32767).sum() == 1  # the spike stands out in its one column
+
+
+def hostile(tmp_path):
+    p = pydrel.Protocol()
+    p.set_session_duration(1.0)
+    p.add_arbitrary_signal(np.linspace(0.0, 1.0, 5000))
+    p.set_session_duration(2.0)  # the waveform is now stale
+    p.set_modulation_source(pydrel.Channel.A, 0)
+    s = drel.load(saved(p, tmp_path))
+    name = "<script>alert('x')</script> & \x01 \"coil\""
+    return R(s, machine_config=R(s.machine_config, coils=(R(s.machine_config.coils[0], name=name),)))
+
+
+class Tags(html.parser.HTMLParser):
+    def __init__(self):
+        super().__init__()
+        self.tags, self.text = [], []
+
+    def handle_starttag(self, tag, attrs):
+        self.tags.append(tag)
+
+    def handle_data(self, data):
+        self.text.append(data)
+
+
+def test_hostile_text_is_shown_as_text(tmp_path):
+    record = hostile(tmp_path)
+    path = tmp_path / "hostile.drel"
+    path.write_bytes(write_settings(record))
+    picture = run_drel("plot", path).stdout.decode()
+    assert picture == record.to_svg("hostile.drel")
+    root = ET.fromstring(picture)  # well-formed XML, the control character replaced
+    texts = "".join(root.itertext())
+    assert "\x01" not in picture and "<script>alert('x')</script> & \\u{1} \\\"coil\\\"" in texts
+    assert not list(root.iter("{http://www.w3.org/2000/svg}script"))
+    assert "stale: signal 0: Arbitrary 5000 levels (1.0 s), 0.0 to 1.0, but the session of 2.0 s has 10000 samples" \
+        in texts and "session ends" not in texts
+    page = Tags()
+    page.feed(record._repr_html_())
+    assert "script" not in page.tags and "<script>alert('x')</script>" in "".join(page.text)
+    assert len(picture) < 200_000
+
+
+def test_plot_without_matplotlib(tmp_path):
+    path = saved(pydrel.Protocol(), tmp_path)
+    code = f"""
+import sys
+sys.modules["matplotlib"] = None  # as if it were not installed
+import drel
+assert "matplotlib" not in sys.modules or sys.modules["matplotlib"] is None
+try:
+    drel.load({str(path)!r}).plot()
+except ImportError as e:
+    print(e)
+"""
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert run.stdout == "Settings.plot() needs matplotlib: pip install pydrel[plot]\n", run.stderr
+
+
+def test_plot_draws_the_lanes(tmp_path):
+    pytest.importorskip("matplotlib")
+    import matplotlib
+    matplotlib.use("Agg")
+    p = pydrel.Protocol()
+    tour(p)
+    figure = drel.load(saved(p, tmp_path)).plot()
+    ax = figure.axes[0]
+    assert [t.get_text() for t in ax.get_yticklabels()] == [
+        "A1 amplitude", "A2 amplitude", "A modulation", "B1 amplitude", "B2 amplitude", "B modulation"]
+    assert ax.get_xlim() == (0.0, 2.0)
+
+
+CHROMIUM = shutil.which("chromium")
+
+
+def screenshot(tmp_path, page, width, height):
+    out = tmp_path / "shot.png"
+    subprocess.run([CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                    "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                    f"--user-data-dir={tmp_path / 'profile'}", "--hide-scrollbars", f"--window-size={width},{height}",
+                    f"--screenshot={out}", page.as_uri()], capture_output=True, timeout=120, check=True)
+    from PIL import Image
+    return Image.open(out).convert("RGB")
+
+
+def lanes(picture):
+    root = ET.fromstring(picture)
+    return {g.get("data-lane"): int(g.get("data-top")) for g in root.iter("{http://www.w3.org/2000/svg}g")}
+
+
+BLUE, BAND, HATCH = (0x1F, 0x5F, 0xBF), (0xDF, 0xE8, 0xF6), (0xF3, 0xEF, 0xE3)
+
+
+def near(pixel, colour, by=12):
+    if colour == BLUE:  # a waveform's thin edges come out lighter: blue, whatever its shade
+        return pixel[2] - pixel[0] > 80
+    return all(abs(a - b) <= by for a, b in zip(pixel, colour))
+
+
+@pytest.mark.skipif(CHROMIUM is None, reason="no chromium")
+def test_the_picture_in_a_browser(tmp_path):
+    pytest.importorskip("PIL")
+    p = pydrel.Protocol()
+    tour(p)
+    p.add_constant_signal(1.0)
+    p.set_amplitude_source(pydrel.Coil.B2, 4)
+    settings = drel.load(saved(p, tmp_path))
+    picture = settings.to_svg("tour.drel")
+    page = tmp_path / "tour.svg"
+    page.write_text(picture)
+    shot = screenshot(tmp_path, page, 1100, 1000)
+    colours = shot.getcolors(1 << 20)
+    assert len(colours) > 50  # not blank
+    top = lanes(picture)
+    left, right, height = 180, 1060, 64
+
+    def rows(lane, colour):
+        """The rows of a lane where a pixel of `colour` is."""
+        return [y - top[lane] for y in range(top[lane], top[lane] + height)
+                if any(near(shot.getpixel((x, y)), colour) for x in range(left + 300, right, 40))]
+
+    # The ramp of A modulation rises from the bottom on the left to the top on the right.
+    ramp = [y - top["A modulation"] for y in range(top["A modulation"], top["A modulation"] + height + 1)
+            if near(shot.getpixel((right - 3, y)), BLUE)]
+    assert ramp and max(ramp) < 8
+    ramp = [y - top["A modulation"] for y in range(top["A modulation"], top["A modulation"] + height + 1)
+            if near(shot.getpixel((left + 3, y)), BLUE)]
+    assert ramp and min(ramp) > height - 8
+    assert len(rows("A1", BAND)) > 20 and not rows("A1", BLUE)  # a sine is a band, not a curve
+    assert rows("B1", HATCH)  # an external input
+    assert rows("B2", BLUE)[:1] == [0]  # the constant 1.0 at the top
+    assert len(rows("A modulation", BAND)) < 6  # at most the ramp's anti-aliased edge
+    # The notebook display shows the same picture under its table.
+    page = tmp_path / "display.html"
+    page.write_text("<!doctype html><meta charset=utf-8><body style='margin:0'>" + settings._repr_html_())
+    shot = screenshot(tmp_path, page, 1150, 1400)
+    assert any(near(c, BLUE) for _, c in shot.getcolors(1 << 20))
