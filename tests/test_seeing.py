@@ -215,7 +215,8 @@ def screenshot(tmp_path, page, width, height):
     subprocess.run([CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
                     f"--user-data-dir={tmp_path / 'profile'}", "--hide-scrollbars", f"--window-size={width},{height}",
-                    f"--screenshot={out}", page.as_uri()], capture_output=True, timeout=120, check=True)
+                    f"--screenshot={out}", page.as_uri()], capture_output=True, timeout=120, check=True,
+                   env={k: v for k, v in os.environ.items() if k != "LD_PRELOAD"})  # not the sanitizers' runtimes
     from PIL import Image
     return Image.open(out).convert("RGB")
 

@@ -18,6 +18,7 @@
 #include "levels.hpp"
 #include "protocols/byte_source.hpp"
 #include "protocols/check.hpp"
+#include "protocols/cpu.hpp"
 #include "protocols/config.hpp"
 #include "protocols/decode.hpp"
 #include "protocols/diff.hpp"
@@ -299,6 +300,22 @@ PyObject* fractions(PyObject*, PyObject* levels) {
     return entry([&] { return fractions_of(levels); });
 }
 
+// The level the vectorised loops run at, the highest this CPU has, and the
+// names of the levels up to it: ("AVX2", "AVX2", ["baseline", "AVX2"]).
+PyObject* cpu_level(PyObject*, PyObject*) {
+    return entry([&] {
+        namespace cpu = protocols::cpu;
+        Ref levels = Ref::checked(PyList_New(0));
+        for (const cpu::Level l : cpu::LEVELS) {
+            if (cpu::index(l) > cpu::index(cpu::supported())) break;
+            Ref name = Ref::checked(PyUnicode_FromString(std::string(cpu::name(l)).c_str()));
+            bind::throw_on_failure(PyList_Append(levels.get(), name.get()));
+        }
+        return Ref::checked(Py_BuildValue("(ssO)", std::string(cpu::name(cpu::level())).c_str(),
+                                          std::string(cpu::name(cpu::supported())).c_str(), levels.get()));
+    });
+}
+
 PyObject* bind_records(PyObject*, PyObject* args) {
     return entry([&] {
         PyObject *by_name, *decode_error;
@@ -324,6 +341,7 @@ PyMethodDef methods[] = {
     {"refusal", refusal, METH_VARARGS,
      "refusal(field, value)\n--\n\nThe check pydrel's setter of the field fails for the value, or None."},
     {"new_protocol", new_protocol, METH_NOARGS, "new_protocol()\n--\n\nWhat a new pydrel.Protocol holds."},
+    {"cpu_level", cpu_level, METH_NOARGS, "cpu_level()\n--\n\nThe level the vectorised loops run at."},
     {"validated", validated, METH_O,
      "validated(settings)\n--\n\nA copy made by the rule for hand-built records."},
     {"fractions", fractions, METH_O, "fractions(levels)\n--\n\nThe fractions of full scale of int16 levels."},
@@ -343,6 +361,7 @@ void forget(void*) {
 }
 
 Ref initialise() {
+    if (const auto& error = protocols::cpu::environment_error()) bind::raise(PyExc_ImportError, error->c_str());
     owner.claim("drel");
     struct Release {
         bool done = false;

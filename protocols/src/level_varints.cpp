@@ -1,5 +1,6 @@
-// Vector code (the convention is in the top-level CMakeLists.txt): the SSSE3
-// version of put_levels is chosen at load time by its `target` overloads.
+// Vector code (the convention is in the top-level CMakeLists.txt): the
+// encoder and the decoder are written by hand for each level, and the level
+// the binary chose picks the version.
 #include "level_varints.hpp"
 
 #include <array>
@@ -24,8 +25,7 @@ inline std::uint8_t* put_one(std::uint8_t* p, std::int16_t level) noexcept {
     return p + 1 + two + three;
 }
 
-[[gnu::target("default")]]
-std::uint8_t* put_levels(std::uint8_t* p, const std::int16_t* levels, std::size_t n) noexcept {
+std::uint8_t* put_levels_baseline(std::uint8_t* p, const std::int16_t* levels, std::size_t n) noexcept {
     for (std::size_t i = 0; i < n; ++i) p = put_one(p, levels[i]);
     return p;
 }
@@ -57,15 +57,16 @@ constexpr Packing make_packing() {
 
 constexpr Packing PACKING = make_packing();
 
-[[gnu::target("ssse3")]]
+[[gnu::target("arch=x86-64-v3")]]
 inline std::uint8_t* put_four(std::uint8_t* p, __m128i lanes, unsigned index) noexcept {
     const __m128i shuffle = _mm_loadu_si128(reinterpret_cast<const __m128i*>(PACKING.shuffle[index].data()));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_shuffle_epi8(lanes, shuffle));
     return p + PACKING.length[index];
 }
 
-[[gnu::target("ssse3")]]
-std::uint8_t* put_levels(std::uint8_t* p, const std::int16_t* levels, std::size_t n) noexcept {
+// With SSSE3's byte shuffle, which every level above the baseline has.
+[[gnu::target("arch=x86-64-v3")]]
+std::uint8_t* put_levels_shuffled(std::uint8_t* p, const std::int16_t* levels, std::size_t n) noexcept {
     const __m128i zero = _mm_setzero_si128();
     const __m128i low7 = _mm_set1_epi16(0x7f);
     const __m128i top = _mm_set1_epi16(0x80);
@@ -145,56 +146,84 @@ alignas(16) constexpr std::array<std::array<std::uint8_t, 16>, 256> PACKING16 = 
 
 }  // namespace
 
-[[gnu::target("avx2,popcnt")]]
-LevelRun get_levels_avx2(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out, std::size_t n) noexcept {
+namespace {
+
+// The level that would end at each of sixteen positions, decoded from the
+// byte there and the two before it: one, two or three bytes long as the
+// bytes before are continuation bytes (0x80 and above).
+[[gnu::target("arch=x86-64-v3")]] inline __m256i levels_ending_at(const std::uint8_t* p) noexcept {
     const __m256i low7 = _mm256_set1_epi16(0x7f);
-    const __m256i one = _mm256_set1_epi16(1);
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i three = _mm_set1_epi8(3);
+    const __m256i top = _mm256_set1_epi16(0x7f);
+    const __m256i b0 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    const __m256i b1 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1)));
+    const __m256i b2 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 2)));
+    const __m256i second = _mm256_cmpgt_epi16(b1, top);  // all ones: two bytes or more
+    const __m256i third = _mm256_and_si256(second, _mm256_cmpgt_epi16(b2, top));
+    const __m256i low1 = _mm256_and_si256(b1, low7);
+    const __m256i z2 = _mm256_or_si256(low1, _mm256_slli_epi16(b0, 7));
+    const __m256i z3 = _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(b2, low7), _mm256_slli_epi16(low1, 7)),
+                                       _mm256_slli_epi16(b0, 14));
+    const __m256i z = _mm256_blendv_epi8(_mm256_blendv_epi8(b0, z2, second), z3, third);
+    return _mm256_xor_si256(_mm256_srli_epi16(z, 1),
+                            _mm256_sub_epi16(_mm256_setzero_si256(), _mm256_and_si256(z, _mm256_set1_epi16(1))));
+}
+
+// Stores the levels of the positions where `ends` (sixteen bits) has a
+// level end, packed together; returns how many.
+[[gnu::target("arch=x86-64-v3")]] inline std::size_t store_ends(__m256i levels, unsigned ends, std::int16_t* out) noexcept {
+    const __m256i shuffle = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(PACKING16[ends & 0xff].data()))),
+        _mm_load_si128(reinterpret_cast<const __m128i*>(PACKING16[ends >> 8].data())), 1);
+    const __m256i packed = _mm256_shuffle_epi8(levels, shuffle);
+    const auto low_count = static_cast<std::size_t>(_mm_popcnt_u32(ends & 0xff));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + low_count), _mm256_extracti128_si256(packed, 1));
+    return low_count + static_cast<std::size_t>(_mm_popcnt_u32(ends >> 8));
+}
+
+}  // namespace
+
+[[gnu::target("arch=x86-64-v3")]]
+LevelRun get_levels_avx2(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out, std::size_t n) noexcept {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i three = _mm256_set1_epi8(3);
     const std::uint8_t* p = in;
     std::size_t done = 0;
-    // Sixteen bytes end at most sixteen levels, all of them this array's.
+    // Thirty-two bytes end at most thirty-two levels, all of them this
+    // array's; they are checked at once and decoded in two halves.
+    while (n - done >= 32 && end - p >= 32) {
+        const __m256i cur = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i cont = _mm256_cmpgt_epi8(zero, cur);
+        const __m256i cont1 = _mm256_cmpgt_epi8(zero, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p - 1)));
+        const __m256i cont2 = _mm256_cmpgt_epi8(zero, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p - 2)));
+        const __m256i ends_long = _mm256_andnot_si256(cont, cont1);
+        const __m256i bad = _mm256_or_si256(
+            _mm256_or_si256(_mm256_and_si256(ends_long, _mm256_cmpeq_epi8(cur, zero)),
+                            _mm256_and_si256(_mm256_and_si256(ends_long, cont2), _mm256_cmpgt_epi8(cur, three))),
+            _mm256_and_si256(_mm256_and_si256(cont, cont1), cont2));
+        // Where a level ends after a continuation byte, the last byte must
+        // not be 0 (shortest form), after two it must be at most 3 (16 bits),
+        // and no level has three continuation bytes.
+        if (!_mm256_testz_si256(bad, bad)) break;
+        const auto ends = ~static_cast<unsigned>(_mm256_movemask_epi8(cur));
+        done += store_ends(levels_ending_at(p), ends & 0xffff, out + done);
+        done += store_ends(levels_ending_at(p + 16), ends >> 16, out + done);
+        p += 32;
+    }
+    const __m128i zero16 = _mm_setzero_si128();
+    const __m128i three16 = _mm_set1_epi8(3);
     while (n - done >= 16 && end - p >= 16) {
         const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i prev1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
-        const __m128i prev2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 2));
-        // Bytes of 0x80 and above continue a level.
-        const __m128i cont = _mm_cmpgt_epi8(zero, cur);
-        const __m128i cont1 = _mm_cmpgt_epi8(zero, prev1);
-        const __m128i cont2 = _mm_cmpgt_epi8(zero, prev2);
-        // Where a level ends after a continuation byte, the last byte must not
-        // be 0 (shortest form), after two it must be at most 3 (16 bits), and
-        // no level has three continuation bytes.
+        const __m128i cont = _mm_cmpgt_epi8(zero16, cur);
+        const __m128i cont1 = _mm_cmpgt_epi8(zero16, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1)));
+        const __m128i cont2 = _mm_cmpgt_epi8(zero16, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 2)));
         const __m128i ends_long = _mm_andnot_si128(cont, cont1);
         const __m128i bad = _mm_or_si128(
-            _mm_or_si128(_mm_and_si128(ends_long, _mm_cmpeq_epi8(cur, zero)),
-                         _mm_and_si128(_mm_and_si128(ends_long, cont2), _mm_cmpgt_epi8(cur, three))),
+            _mm_or_si128(_mm_and_si128(ends_long, _mm_cmpeq_epi8(cur, zero16)),
+                         _mm_and_si128(_mm_and_si128(ends_long, cont2), _mm_cmpgt_epi8(cur, three16))),
             _mm_and_si128(_mm_and_si128(cont, cont1), cont2));
         if (!_mm_testz_si128(bad, bad)) break;
-
-        const __m256i b0 = _mm256_cvtepu8_epi16(cur);
-        const __m256i b1 = _mm256_cvtepu8_epi16(prev1);
-        const __m256i b2 = _mm256_cvtepu8_epi16(prev2);
-        const __m256i second = _mm256_cvtepi8_epi16(cont1);  // all ones: two bytes or more
-        const __m256i third = _mm256_and_si256(second, _mm256_cvtepi8_epi16(cont2));
-        const __m256i low1 = _mm256_and_si256(b1, low7);
-        const __m256i z2 = _mm256_or_si256(low1, _mm256_slli_epi16(b0, 7));
-        const __m256i z3 = _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(b2, low7), _mm256_slli_epi16(low1, 7)),
-                                           _mm256_slli_epi16(b0, 14));
-        __m256i z = _mm256_blendv_epi8(b0, z2, second);
-        z = _mm256_blendv_epi8(z, z3, third);
-        const __m256i level =
-            _mm256_xor_si256(_mm256_srli_epi16(z, 1), _mm256_sub_epi16(_mm256_setzero_si256(), _mm256_and_si256(z, one)));
-
-        const auto ends = static_cast<unsigned>(~_mm_movemask_epi8(cur)) & 0xffff;
-        const __m256i shuffle = _mm256_inserti128_si256(
-            _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(PACKING16[ends & 0xff].data()))),
-            _mm_load_si128(reinterpret_cast<const __m128i*>(PACKING16[ends >> 8].data())), 1);
-        const __m256i packed = _mm256_shuffle_epi8(level, shuffle);
-        const auto low_count = static_cast<std::size_t>(_mm_popcnt_u32(ends & 0xff));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done), _mm256_castsi256_si128(packed));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done + low_count), _mm256_extracti128_si256(packed, 1));
-        done += low_count + static_cast<std::size_t>(_mm_popcnt_u32(ends >> 8));
+        done += store_ends(levels_ending_at(p), static_cast<unsigned>(~_mm_movemask_epi8(cur)) & 0xffff, out + done);
         p += 16;
     }
     // Back to the end of the last level: past the last byte below 0x80.
@@ -246,34 +275,31 @@ LevelRun get_levels_avx512(const std::uint8_t* in, const std::uint8_t* end, std:
 
 namespace {
 
-#if defined(__x86_64__)
-
-[[gnu::target("avx2,popcnt")]]
-LevelRun get_levels(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out, std::size_t n) noexcept {
-    return get_levels_avx2(in, end, out, n);
-}
-
-[[gnu::target("avx512f,avx512bw,avx512vl,avx512vbmi2,popcnt")]]
-LevelRun get_levels(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out, std::size_t n) noexcept {
-    return get_levels_avx512(in, end, out, n);
-}
-
-#endif
-
-[[gnu::target("default")]]
-LevelRun get_levels(const std::uint8_t* in, const std::uint8_t*, std::int16_t*, std::size_t) noexcept {
+LevelRun get_levels_none(const std::uint8_t* in, const std::uint8_t*, std::int16_t*, std::size_t) noexcept {
     return {0, in, false};
 }
 
+#if !defined(__x86_64__)
+constexpr auto put_levels_shuffled = put_levels_baseline;
+constexpr auto get_levels_avx2 = get_levels_none, get_levels_avx512 = get_levels_none;
+#endif
+
 }  // namespace
 
+namespace versions {
+const cpu::Versions<PutLevels> put_level_varints = {put_levels_baseline, put_levels_shuffled, put_levels_shuffled};
+const cpu::Versions<GetLevels> get_level_varints = {get_levels_none, get_levels_avx2, get_levels_avx512};
+}  // namespace versions
+
 std::uint8_t* put_level_varints(std::uint8_t* out, const std::int16_t* levels, std::size_t n) noexcept {
-    return put_levels(out, levels, n);
+    return versions::put_level_varints[cpu::index(cpu::level())](out, levels, n);
 }
 
 LevelRun get_level_varints(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out,
                            std::size_t n) noexcept {
-    const LevelRun bulk = get_levels(in, end, out, n);
+    // The widest decoder compresses lanes, which not every AVX-512 CPU can.
+    const cpu::Level level = cpu::level() == cpu::Level::Avx512 && !cpu::compresses() ? cpu::Level::Avx2 : cpu::level();
+    const LevelRun bulk = versions::get_level_varints[cpu::index(level)](in, end, out, n);
     if (bulk.failed) return bulk;
     const LevelRun rest = get_levels_one_by_one(bulk.end, end, out + bulk.levels, n - bulk.levels);
     return {bulk.levels + rest.levels, rest.end, rest.failed};

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocols/cpu.hpp"
+
 namespace protocols {
 
 // Bytes that put_level_varints may store past the end of what it writes.
@@ -40,11 +42,20 @@ LevelRun get_level_varints(const std::uint8_t* in, const std::uint8_t* end, std:
 LevelRun get_levels_one_by_one(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out,
                                std::size_t n) noexcept;
 #if defined(__x86_64__)
-[[gnu::target("avx2,popcnt")]]
+[[gnu::target("arch=x86-64-v3")]]
 LevelRun get_levels_avx2(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out, std::size_t n) noexcept;
 [[gnu::target("avx512f,avx512bw,avx512vl,avx512vbmi2,popcnt")]]
 LevelRun get_levels_avx512(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out,
                            std::size_t n) noexcept;
 #endif
+
+// The versions, one a level (the decoder's AVX-512 one only where
+// cpu::compresses()), for the tests to run side by side.
+namespace versions {
+using PutLevels = std::uint8_t* (*)(std::uint8_t*, const std::int16_t*, std::size_t) noexcept;
+using GetLevels = LevelRun (*)(const std::uint8_t*, const std::uint8_t*, std::int16_t*, std::size_t) noexcept;
+extern const cpu::Versions<PutLevels> put_level_varints;
+extern const cpu::Versions<GetLevels> get_level_varints;
+}  // namespace versions
 
 }  // namespace protocols

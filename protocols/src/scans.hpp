@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocols/cpu.hpp"
+
 namespace protocols {
 
 struct LevelRange {
@@ -22,5 +24,13 @@ struct LevelComparison {
 };
 // How many of the n levels of a and b differ, and by how much at most.
 LevelComparison compare_levels(const std::int16_t* a, const std::int16_t* b, std::size_t n) noexcept;
+
+// Each loop's versions, one a level, for the tests to run side by side.
+namespace versions {
+extern const cpu::Versions<LevelRange (*)(const std::int16_t*, std::size_t) noexcept> level_range;
+extern const cpu::Versions<std::size_t (*)(const std::int16_t*, std::size_t) noexcept> count_negative;
+extern const cpu::Versions<LevelComparison (*)(const std::int16_t*, const std::int16_t*, std::size_t) noexcept>
+    compare_levels;
+}  // namespace versions
 
 }  // namespace protocols

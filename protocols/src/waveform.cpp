@@ -1,13 +1,121 @@
-// Vector code (the convention is in the top-level CMakeLists.txt): the loops
-// vectorise at the -O3 of optimised builds.
+// Vector code (the convention is in the top-level CMakeLists.txt): each
+// conversion is a plain loop, vectorised at each level it is compiled for,
+// and only without trapping math (flat samples at AVX2 are converted by
+// hand); the level the binary chose picks the version.
 #include "protocols/waveform.hpp"
 
 #include "protocols/config.hpp"
+#include "waveform_versions.hpp"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace protocols {
+namespace {
+
+// Added before truncation, this is round-half-away-from-zero for every
+// y = x * 32767 with x in [0, 1]: exact halves reach the next integer, and
+// the largest double below a half does not. Unlike std::round it vectorises.
+constexpr double HALF_BELOW = 0.49999999999999994;
+static_assert(HALF_BELOW < 0.5 && 0.5 - HALF_BELOW == 0x1p-54);
+
+// One branch-free pass; the step is fixed at compile time, where the loads
+// vectorise too.
+template <std::ptrdiff_t STEP>
+[[gnu::always_inline]] inline bool levels_loop(const double* first, std::size_t n, std::int16_t* out) noexcept {
+    std::int64_t outside = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v = first[static_cast<std::ptrdiff_t>(i) * STEP];
+        const bool inside = (v >= config::MIN_FRACTION) & (v <= config::MAX_FRACTION);
+        outside |= !inside;
+        const double fraction = inside ? v : 0.0;
+        out[i] = static_cast<std::int16_t>(static_cast<std::int32_t>(fraction * config::LEVEL_FULL_SCALE + HALF_BELOW));
+    }
+    return outside == 0;
+}
+
+[[gnu::always_inline]] inline void fractions_loop(const std::int16_t* levels, std::size_t n, double* out) noexcept {
+    for (std::size_t i = 0; i < n; ++i) out[i] = levels[i] / config::LEVEL_FULL_SCALE;
+}
+
+[[gnu::always_inline]] inline bool levels_any_step(const double* first, std::ptrdiff_t step, std::size_t n,
+                                                   std::int16_t* out) noexcept {
+    if (step == 1) return levels_loop<1>(first, n, out);
+    if (step == -1) return levels_loop<-1>(first, n, out);
+    return levels_loop<2>(first, n, out);
+}
+
+bool levels_baseline(const double* first, std::ptrdiff_t step, std::size_t n, std::int16_t* out) noexcept {
+    return levels_any_step(first, step, n, out);
+}
+void fractions_baseline(const std::int16_t* levels, std::size_t n, double* out) noexcept {
+    fractions_loop(levels, n, out);
+}
+
+#if defined(__x86_64__)
+// Flat samples, sixteen at a time by hand. A sample outside [0, 1] is
+// flagged, not converted as 0.0 (its conversion saturates; the caller
+// discards the run): above 1 or NaN by one compare, below 0 by its sign bit,
+// gathered for the run. That also flags -0.0, which lies inside: a run
+// whose signs are set is checked again exactly.
+[[gnu::target("arch=x86-64-v3")]] bool levels_flat_avx2(const double* in, std::size_t n, std::int16_t* out) noexcept {
+    const __m256d scale = _mm256_set1_pd(config::LEVEL_FULL_SCALE), half = _mm256_set1_pd(HALF_BELOW);
+    const __m256d high = _mm256_set1_pd(config::MAX_FRACTION);
+    static_assert(config::MIN_FRACTION == 0.0, "below the range is a sign bit");
+    __m256d above = _mm256_setzero_pd(), signs = _mm256_setzero_pd();
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m128i part[4];
+        for (int k = 0; k < 4; ++k) {
+            const __m256d x = _mm256_loadu_pd(in + i + 4 * k);
+            above = _mm256_or_pd(above, _mm256_cmp_pd(x, high, _CMP_NLE_UQ));
+            signs = _mm256_or_pd(signs, x);
+            part[k] = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(x, scale), half));
+        }
+        // Packed lane by lane: 0, 2, 1, 3; put back in order.
+        const __m256i packed = _mm256_packus_epi32(_mm256_set_m128i(part[1], part[0]), _mm256_set_m128i(part[3], part[2]));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_permute4x64_epi64(packed, 0xd8));
+    }
+    if (!levels_loop<1>(in + i, n - i, out + i) || !_mm256_testz_pd(above, above)) return false;
+    return _mm256_movemask_pd(signs) == 0 || levels_loop<1>(in, i, out);  // -0.0, or below 0
+}
+
+[[gnu::target("arch=x86-64-v3")]] bool levels_avx2(const double* first, std::ptrdiff_t step, std::size_t n,
+                                                   std::int16_t* out) noexcept {
+    if (step == 1) return levels_flat_avx2(first, n, out);
+    return levels_any_step(first, step, n, out);
+}
+[[gnu::target("arch=x86-64-v4")]] bool levels_avx512(const double* first, std::ptrdiff_t step, std::size_t n,
+                                                     std::int16_t* out) noexcept {
+    return levels_any_step(first, step, n, out);
+}
+[[gnu::target("arch=x86-64-v3")]] void fractions_avx2(const std::int16_t* levels, std::size_t n, double* out) noexcept {
+    fractions_loop(levels, n, out);
+}
+[[gnu::target("arch=x86-64-v4")]] void fractions_avx512(const std::int16_t* levels, std::size_t n,
+                                                        double* out) noexcept {
+    fractions_loop(levels, n, out);
+}
+#else
+constexpr auto levels_avx2 = levels_baseline, levels_avx512 = levels_baseline;
+constexpr auto fractions_avx2 = fractions_baseline, fractions_avx512 = fractions_baseline;
+#endif
+
+}  // namespace
+
+namespace versions {
+const cpu::Versions<LevelsFromFractions> levels_from_fractions = {levels_baseline, levels_avx2, levels_avx512};
+const cpu::Versions<FractionsFromLevels> fractions_from_levels = {fractions_baseline, fractions_avx2,
+                                                                   fractions_avx512};
+}  // namespace versions
+
+bool levels_from_fractions(const double* first, std::ptrdiff_t step, std::size_t n, std::int16_t* out) noexcept {
+    return versions::levels_from_fractions[cpu::index(cpu::level())](first, step, n, out);
+}
 
 void fractions_from_levels(const std::int16_t* levels, std::size_t n, double* out) noexcept {
-    for (std::size_t i = 0; i < n; ++i) out[i] = levels[i] / config::LEVEL_FULL_SCALE;
+    versions::fractions_from_levels[cpu::index(cpu::level())](levels, n, out);
 }
 
 }  // namespace protocols

@@ -4,6 +4,7 @@
 // a new interpreter in the same process imports afresh.
 #include "bind/entry.hpp"
 #include "bind/interpreter.hpp"
+#include "protocols/cpu.hpp"
 #include "bind/panic.hpp"
 #include "types.hpp"
 #include "waveform.hpp"
@@ -72,6 +73,7 @@ void add_class(PyObject* module, const char* name, PyObject* type) {
 }
 
 Ref initialise() {
+    if (const auto& error = protocols::cpu::environment_error()) raise(PyExc_ImportError, error->c_str());
     owner.claim("pydrel");
     if (kept->module) return Ref::borrow(kept->module.get());
 

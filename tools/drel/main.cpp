@@ -20,6 +20,7 @@
 #include "input.hpp"
 #include "output.hpp"
 #include "protocols/check.hpp"
+#include "protocols/cpu.hpp"
 #include "protocols/diff.hpp"
 #include "protocols/picture.hpp"
 #include "protocols/routing.hpp"
@@ -216,6 +217,10 @@ constexpr const char* EXIT_STATUS =
 }  // namespace drel
 
 int main(int argc, char** argv) {
+    if (const auto& error = protocols::cpu::environment_error()) {
+        std::fprintf(stderr, "drel: %s\n", error->c_str());
+        return drel::TROUBLE;
+    }
     try {
         drel::Output out;
         const int status = drel::run(drel::COMMANDS, {argv + 1, argv + argc}, drel::EXIT_STATUS, out);

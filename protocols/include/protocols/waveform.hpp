@@ -1,11 +1,20 @@
 // A waveform's samples between their two forms: fractions of full scale, as
-// scripts give them, and the 16-bit levels that a protocol stores.
+// scripts give them, and the 16-bit levels that a protocol stores. Both loops
+// run at the level protocols/cpu.hpp chooses.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 namespace protocols {
+
+// Writes the level of each of n samples, `step` doubles apart from `first`
+// (1, -1 or 2: the layouts that are read in place; others are gathered by
+// the caller first), round(sample * 32767) with halves away from zero.
+// Returns whether every sample lay inside [0, 1] (NaN does not); those
+// outside are converted as 0.0, so that nothing overflows, and the caller
+// discards what was written.
+bool levels_from_fractions(const double* first, std::ptrdiff_t step, std::size_t n, std::int16_t* out) noexcept;
 
 // The fraction of each of the n levels, level / 32767, exact to the double:
 // converting them back gives the same levels.
