@@ -44,7 +44,7 @@ class Protocol:
     (but ``save`` fills an empty signal table first).
     """
 
-    def __init__(self) -> None: ...
+    def __new__(cls) -> Protocol: ...
     def set_stimulation_intensity(self, intensity: SupportsFloat | SupportsIndex) -> None:
         """Intensity as a fraction of full scale, 0.0 to 1.0.
 

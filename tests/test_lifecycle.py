@@ -69,12 +69,14 @@ def test_reference_counts_hold_over_imports_and_failures():
             else:
                 raise AssertionError("the call should have failed")
 
+    # Counts are compared with themselves over rounds, not with a number:
+    # whether getrefcount's own argument counts differs between interpreters
+    # (3.14 lends its locals to calls without a new reference, 3.13 does not).
     one_round()  # caches warm
-    before = [sys.getrefcount(o) for o in watched]
+    before = [sys.getrefcount(o) for o in watched + [p]]
     for _ in range(50):
         one_round()
-    assert [sys.getrefcount(o) for o in watched] == before
-    assert sys.getrefcount(p) == 2  # the local name and the argument
+    assert [sys.getrefcount(o) for o in watched + [p]] == before
 
 
 def test_numpy_interface_that_fails_its_checks_fails_every_call():

@@ -9,7 +9,7 @@ import pytest
 
 SCRIPT = textwrap.dedent(
     """
-    import os, resource, sys
+    import ctypes, os, resource, sys
     import numpy as np
     import pydrel
 
@@ -19,7 +19,22 @@ SCRIPT = textwrap.dedent(
     before = str(p)
     _, hard = resource.getrlimit(resource.RLIMIT_AS)
 
+    # Free memory that the allocator keeps would serve what the limit is
+    # meant to refuse: large blocks come from the system (GLIBC_TUNABLES,
+    # below), and before each limit what the heap has free is taken up, a
+    # small block at a time until the heap has to grow.
+    libc = ctypes.CDLL(None)
+    libc.malloc.restype = libc.sbrk.restype = ctypes.c_void_p
+    libc.malloc.argtypes, libc.free.argtypes, libc.sbrk.argtypes = [ctypes.c_size_t], [ctypes.c_void_p], [ctypes.c_long]
+
+    def take_up_the_heap():
+        taken, top = [], libc.sbrk(0)
+        while libc.sbrk(0) == top:
+            taken.append(libc.malloc(16 << 10))
+        return taken
+
     def low_memory(action, headroom=8 << 20):
+        taken = take_up_the_heap()
         size = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
         resource.setrlimit(resource.RLIMIT_AS, (size + headroom, hard))
         try:
@@ -28,6 +43,8 @@ SCRIPT = textwrap.dedent(
             return "MemoryError"
         finally:
             resource.setrlimit(resource.RLIMIT_AS, (hard, hard))
+            for block in taken:
+                libc.free(block)
         return "no error"
 
     # 18 MB of levels cannot be reserved.
@@ -56,7 +73,8 @@ SCRIPT = textwrap.dedent(
 )
 def test_allocation_failures_raise_memory_error(tmp_path):
     path = str(tmp_path / "big.drel")
-    run = subprocess.run([sys.executable, "-c", SCRIPT, path], capture_output=True, text=True, timeout=300)
+    env = {**os.environ, "GLIBC_TUNABLES": "glibc.malloc.mmap_threshold=65536"}
+    run = subprocess.run([sys.executable, "-c", SCRIPT, path], capture_output=True, text=True, timeout=300, env=env)
     assert run.returncode == 0, run.stderr
     assert run.stdout.split("\n") == [
         "MemoryError",

@@ -15,7 +15,7 @@ def compose(path: pathlib.Path) -> str:
     p.set_stimulation_intensity(np.float64(0.25))
     p.enable_channel(Channel.B)
     sine: int = p.add_sine_signal(1.0, 10.0, depth=0.5)
-    swell = p.add_arbitrary_signal(np.linspace(0.0, 1.0, p.get_num_samples()))
+    swell = p.add_arbitrary_signal(np.linspace(0.0, 1.0, p.get_num_samples(), dtype=np.float64))
     mixed = p.add_mixed_signal(sine, np.int64(swell))
     p.add_constant_signal(0.0)
     p.add_ramp_signal(peak=1.0, up_duration=0.5, down_duration=0.5)
