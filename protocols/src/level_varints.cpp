@@ -160,9 +160,10 @@ namespace {
     const __m256i second = _mm256_cmpgt_epi16(b1, top);  // all ones: two bytes or more
     const __m256i third = _mm256_and_si256(second, _mm256_cmpgt_epi16(b2, top));
     const __m256i low1 = _mm256_and_si256(b1, low7);
+    // Two bytes: the first's seven bits under the last's; three: the first's
+    // under those two.
     const __m256i z2 = _mm256_or_si256(low1, _mm256_slli_epi16(b0, 7));
-    const __m256i z3 = _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(b2, low7), _mm256_slli_epi16(low1, 7)),
-                                       _mm256_slli_epi16(b0, 14));
+    const __m256i z3 = _mm256_or_si256(_mm256_and_si256(b2, low7), _mm256_slli_epi16(z2, 7));
     const __m256i z = _mm256_blendv_epi8(_mm256_blendv_epi8(b0, z2, second), z3, third);
     return _mm256_xor_si256(_mm256_srli_epi16(z, 1),
                             _mm256_sub_epi16(_mm256_setzero_si256(), _mm256_and_si256(z, _mm256_set1_epi16(1))));
