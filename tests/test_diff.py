@@ -179,16 +179,6 @@ def subprocess_in(directory, *args, stdin=None):
     return subprocess.run([str(DREL), *args], cwd=directory, input=stdin, capture_output=True, timeout=120)
 
 
-@pytest.mark.parametrize("args", [["--help"], ["show", "--help"], ["check", "-h"], ["diff", "--help"],
-                                  ["show", "x.drel", "-h"]])
-def test_help(args):
-    run = run_drel(*args)
-    assert (run.returncode, run.stderr) == (0, b"")
-    text = run.stdout.decode()
-    command = args[0] if args[0] != "--help" else "show"
-    assert text.startswith(f"usage: drel {command} ") and "Exit status: 2" in text
-
-
 def refuse(constant):
     raise ValueError(f"bare {constant} in JSON")
 

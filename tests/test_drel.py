@@ -12,6 +12,7 @@ import pytest
 
 import pydrel
 from conftest import BUILD
+from drel_reader import varint  # noqa: F401  (other tests take it from here)
 
 DREL = BUILD / "bin" / "drel"
 if not DREL.exists():
@@ -236,6 +237,9 @@ def test_show_summary_of_short_waveforms(tmp_path, entry, line):
     "args, status, output",
     [
         (["--help"], 0, "usage: drel show"),
+        (["show", "--help"], 0, "usage: drel show [--summary] [--json] [--routing] FILE...\n\nPrint each file"),
+        (["check", "x.drel", "-h"], 0, "usage: drel check [--json] [--strict] FILE...\n"),
+        (["diff", "--help"], 0, "usage: drel diff [--json] [--brief] [-n COUNT] A B\n"),
         (["--version"], 0, f"drel {VERSION}\n"),
         ([], 2, "drel: a command is missing"),
         (["list", "p.drel"], 2, "drel: unknown command 'list'"),
@@ -247,14 +251,6 @@ def test_command_line(args, status, output):
     run = drel(*args)
     assert run.returncode == status
     assert (run.stdout if status == 0 else run.stderr).decode().startswith(output)
-
-
-def varint(n):
-    out = bytearray()
-    while n >= 0x80:
-        out.append(n & 0x7F | 0x80)
-        n >>= 7
-    return bytes(out + bytes([n]))
 
 
 def with_signals(tmp_path, name, entries):

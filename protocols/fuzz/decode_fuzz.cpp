@@ -13,7 +13,10 @@
 #include "protocols/byte_source.hpp"
 #include "protocols/check.hpp"
 #include "protocols/decode.hpp"
+#include "protocols/diff.hpp"
 #include "protocols/encode.hpp"
+#include "protocols/picture.hpp"
+#include "protocols/routing.hpp"
 #include "protocols/text_form.hpp"
 #include "trickle_source.hpp"
 
@@ -67,5 +70,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const Form form : {Form{Waveforms::Summary}, Form{Waveforms::Full, true}, Form{Waveforms::Summary, true}}) {
         require(streamed(s, form) == protocols::text::render_protocol(s, form));
     }
+    // A protocol does not differ from itself; against the default one, every
+    // difference has its line and its JSON.
+    protocols::diff(s, s, [](const protocols::Difference&) { require(false); return false; });
+    protocols::diff(protocols::Settings::factory_default(), s, [](const protocols::Difference& d) {
+        require(!protocols::diff_line(d).empty() && protocols::diff_json(d).starts_with("{\"path\": "));
+        return true;
+    });
+    require(protocols::routing_text(s).ends_with("\n"));
+    require(protocols::svg(s, "<fuzz>").ends_with("</svg>\n"));
     return 0;
 }
