@@ -9,7 +9,12 @@ import sys
 
 import pytest
 
+import pydrel
 from test_drel import DREL
+
+# The snippets run in another directory: hand them the modules under test by
+# an absolute path, whatever form PYTHONPATH had here.
+MODULES = pathlib.Path(pydrel.__file__).resolve().parent
 
 README = (pathlib.Path(__file__).parent.parent / "README.md").read_text()
 BLOCKS = re.findall(r"```(python|console)\n(.*?)```", README, re.S)
@@ -20,7 +25,8 @@ def test_snippets_in_order(tmp_path):
         import matplotlib.pyplot  # noqa: F401  (the notebook section plots)
     except ImportError:
         pytest.skip("no matplotlib for this Python")
-    env = {**os.environ, "MPLBACKEND": "Agg", "PATH": f"{DREL.parent}:{os.environ['PATH']}"}
+    env = {**os.environ, "MPLBACKEND": "Agg", "PATH": f"{DREL.parent}:{os.environ['PATH']}",
+           "PYTHONPATH": os.pathsep.join([str(MODULES), os.environ.get("PYTHONPATH", "")])}
     status = None
     for kind, text in BLOCKS:
         if kind == "python":
