@@ -39,7 +39,7 @@ void import_numpy() {
 constexpr const char* LEVELS_CAPSULE = "drel.levels";
 
 void free_levels(PyObject* capsule) {
-    delete static_cast<std::vector<std::int16_t>*>(PyCapsule_GetPointer(capsule, LEVELS_CAPSULE));
+    delete static_cast<protocols::Levels*>(PyCapsule_GetPointer(capsule, LEVELS_CAPSULE));
 }
 
 [[noreturn]] void refuse(PyObject* type, const std::string& path, const char* format, auto... args) {
@@ -114,10 +114,10 @@ C cast_scalar(PyObject* o, int type) {
 
 }  // namespace
 
-Ref levels_array(std::vector<std::int16_t>&& levels) {
+Ref levels_array(protocols::Levels&& levels) {
     import_numpy();
     // The array's memory is the vector's; a capsule that frees it is the array's base.
-    auto owned = std::make_unique<std::vector<std::int16_t>>(std::move(levels));
+    auto owned = std::make_unique<protocols::Levels>(std::move(levels));
     static std::int16_t none;  // an empty vector may have no memory at all
     std::int16_t* data = owned->empty() ? &none : owned->data();
     npy_intp length = static_cast<npy_intp>(owned->size());
@@ -135,13 +135,13 @@ bool is_levels_array(PyObject* o) noexcept {
     auto* a = reinterpret_cast<PyArrayObject*>(o);
     PyObject* base = PyArray_BASE(a);
     if (base == nullptr || !PyCapsule_IsValid(base, LEVELS_CAPSULE)) return false;
-    const auto* levels = static_cast<const std::vector<std::int16_t>*>(PyCapsule_GetPointer(base, LEVELS_CAPSULE));
+    const auto* levels = static_cast<const protocols::Levels*>(PyCapsule_GetPointer(base, LEVELS_CAPSULE));
     return PyArray_NDIM(a) == 1 && PyArray_TYPE(a) == NPY_INT16 && PyArray_STRIDE(a, 0) == sizeof(std::int16_t) &&
            static_cast<std::size_t>(PyArray_DIM(a, 0)) == levels->size() &&
            (levels->empty() || PyArray_DATA(a) == levels->data()) && !PyArray_ISWRITEABLE(a);
 }
 
-std::vector<std::int16_t> levels_of(PyObject* object, const std::string& path) {
+protocols::Levels levels_of(PyObject* object, const std::string& path) {
     if (!numpy_in_use() || !PyArray_Check(object)) {
         refuse(PyExc_TypeError, path, "must be a NumPy array of integers, not '%s'", Py_TYPE(object)->tp_name);
     }
@@ -159,7 +159,7 @@ std::vector<std::int16_t> levels_of(PyObject* object, const std::string& path) {
     const npy_intp stride = PyArray_STRIDE(a, 0);
     const bool swapped = PyArray_ISBYTESWAPPED(a);
     const auto* data = static_cast<const char*>(PyArray_DATA(a));
-    std::vector<std::int16_t> levels(static_cast<std::size_t>(n));
+    protocols::Levels levels(static_cast<std::size_t>(n));
     if (n == 0) return levels;
     const bool is_signed = PyTypeNum_ISSIGNED(type);
     switch (PyArray_ITEMSIZE(a)) {
@@ -191,7 +191,7 @@ std::vector<std::int16_t> levels_of(PyObject* object, const std::string& path) {
     return levels;
 }
 
-std::span<const std::int16_t> levels_in(PyObject* object, const std::string& path, std::vector<std::int16_t>& copy) {
+std::span<const std::int16_t> levels_in(PyObject* object, const std::string& path, protocols::Levels& copy) {
     if (numpy_in_use() && PyArray_Check(object)) {
         auto* a = reinterpret_cast<PyArrayObject*>(object);
         if (PyArray_NDIM(a) == 1 && PyArray_TYPE(a) == NPY_INT16 && !PyArray_ISBYTESWAPPED(a) &&

@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "bind/ref.hpp"
+#include "protocols/signals.hpp"
 
 namespace drel {
 
 // A read-only one-dimensional int16 array that owns `levels`, without a copy.
-bind::Ref levels_array(std::vector<std::int16_t>&& levels);
+bind::Ref levels_array(protocols::Levels&& levels);
 
 // Whether `o` is an array that levels_array() made: read-only for good, so
 // that it can stand for its levels wherever they are copied.
@@ -25,12 +26,12 @@ bool is_levels_array(PyObject* o) noexcept;
 // layout and byte order, every value a 16-bit level. Read from the array's
 // memory, so no Python code runs while it is read. TypeError or ValueError
 // naming `path` (or the element, "signals[1].samples[7]") otherwise.
-std::vector<std::int16_t> levels_of(PyObject* array, const std::string& path);
+protocols::Levels levels_of(PyObject* array, const std::string& path);
 
 // The levels of such an array as they stand: its own memory when it is a
 // contiguous int16 array of this machine's byte order (`copy` stays empty),
 // else a copy made by levels_of() into `copy`.
-std::span<const std::int16_t> levels_in(PyObject* array, const std::string& path, std::vector<std::int16_t>& copy);
+std::span<const std::int16_t> levels_in(PyObject* array, const std::string& path, protocols::Levels& copy);
 
 // A new float64 array of the levels' fractions of full scale, level / 32767.
 bind::Ref fractions_of(PyObject* levels);

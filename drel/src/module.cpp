@@ -231,7 +231,7 @@ PyObject* envelope(PyObject*, PyObject* args) {
         if (!PyArg_ParseTuple(args, "OnK:envelope", &levels, &columns, &span)) throw PythonError{};
         if (columns < 0) bind::raise(PyExc_ValueError, "columns must not be negative");
         const Ref held = Ref::borrow(levels);
-        std::vector<std::int16_t> copy;
+        protocols::Levels copy;
         protocols::Envelope e = protocols::envelope(levels_in(levels, "levels", copy), static_cast<std::size_t>(columns), span);
         Ref lo = levels_array(std::move(e.min));
         Ref hi = levels_array(std::move(e.max));

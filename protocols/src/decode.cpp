@@ -277,23 +277,23 @@ private:
         if (!utf8::is_valid(value)) fail(Kind::TextNotUtf8, at, "text that is not valid UTF-8");
     }
 
-    // Levels are decoded a buffer at a time, in bulk, into scratch memory
-    // that the bytes of a buffer cannot overfill, and appended from there:
-    // the array grows by what arrived, and is written once.
-    void get_levels(std::vector<std::int16_t>& levels) {
+    // Levels are decoded a buffer at a time, in bulk, straight into the
+    // array: it grows (uninitialised) by what the buffer's bytes can hold,
+    // and is cut back to what was decoded, so every level is written once.
+    void get_levels(Levels& levels) {
         const std::size_t n = count(1);
         levels.clear();
-        if (!scratch_) scratch_ = std::make_unique_for_overwrite<std::int16_t[]>(DECODE_BUFFER);
         while (levels.size() < n) {
             const std::size_t done = levels.size();
             fill(MIN_LEVEL_RUN_BYTES);
             // A level takes a byte at least, and the one that may stand
             // across the end of the buffer is read on its own.
             const std::size_t run = std::min(n - done, std::max<std::size_t>(available(), 1));
-            const LevelRun r = get_level_varints(p_, end_, scratch_.get(), run);
             // Room for these and the one that may be read on its own, within n.
-            make_room(levels, n, FIRST_LEVELS, std::min(r.levels + 1, n - done));
-            levels.insert(levels.end(), scratch_.get(), scratch_.get() + r.levels);
+            make_room(levels, n, FIRST_LEVELS, std::min(run + 1, n - done));
+            levels.resize(done + run);
+            const LevelRun r = get_level_varints(p_, end_, levels.data() + done, run);
+            levels.resize(done + r.levels);
             p_ = r.end;
             // A level that breaks the rules or may stand across the end of
             // the buffer: on its own, with the exact failure.
@@ -301,7 +301,7 @@ private:
         }
     }
 
-    void get_one_level(std::vector<std::int16_t>& levels) {
+    void get_one_level(Levels& levels) {
         Part part(*this, levels.size());
         const std::uint64_t at = offset();
         std::uint32_t z = 0;
@@ -329,7 +329,6 @@ private:
     std::uint8_t* end_;
     std::uint64_t base_ = 0;  // the stream offset of buffer_[0]
     std::vector<Step> path_;
-    std::unique_ptr<std::int16_t[]> scratch_;  // a buffer's worth of levels
 };
 
 }  // namespace

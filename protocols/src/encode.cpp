@@ -94,7 +94,7 @@ private:
 
     // A waveform may hold millions of levels: they go in runs, each after one
     // check for room, through the bulk encoder of level_varints.cpp.
-    void put_levels(const std::vector<std::int16_t>& levels) {
+    void put_levels(const Levels& levels) {
         put_u64(levels.size());
         const std::int16_t* next = levels.data();
         const std::int16_t* const last = next + levels.size();

@@ -236,7 +236,7 @@ private:
 
     // The envelope as one filled path: the highest level of each column
     // from left to right, then the lowest back; runs of equal columns merged.
-    std::string waveform(const std::vector<std::int16_t>& levels, int top, const char* colour) const {
+    std::string waveform(const Levels& levels, int top, const char* colour) const {
         const std::uint64_t span = axis_samples_;
         const Envelope e = envelope(levels, COLUMNS, span);
         if (e.max.empty()) return {};
@@ -244,7 +244,7 @@ private:
         std::string path;
         const std::size_t n = e.max.size();
         // Horizontal and vertical steps: "V{y}H{x}" a run of columns.
-        const auto edge = [&](const std::vector<std::int16_t>& v, bool forward) {
+        const auto edge = [&](const Levels& v, bool forward) {
             for (std::size_t k = 0; k < n;) {
                 const std::size_t c = forward ? k : n - 1 - k;
                 std::size_t run = 1;

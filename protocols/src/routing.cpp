@@ -94,7 +94,7 @@ private:
         return "signal " + std::to_string(index) + " (" + signal(index, false) + ")";
     }
 
-    std::string waveform(const std::vector<std::int16_t>& levels) const {
+    std::string waveform(const Levels& levels) const {
         const auto n = static_cast<std::uint64_t>(levels.size());
         std::string out = std::to_string(n) + (n == 1 ? " level" : " levels") + " (" +
                           number(static_cast<double>(n) / config::SAMPLING_RATE) + " s)";

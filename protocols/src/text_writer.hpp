@@ -221,7 +221,7 @@ private:
         close(']', "");
     }
 
-    void levels(const std::vector<std::int16_t>& levels) {
+    void levels(const Levels& levels) {
         if (!levels.empty() && waveforms_ == Waveforms::Summary) return summary(levels);
         if (levels.empty() || !multi()) return sequence(levels);
         out_.put('[');
@@ -235,7 +235,7 @@ private:
         put_integer(out_, v);
     }
 
-    void summary(const std::vector<std::int16_t>& levels) {
+    void summary(const Levels& levels) {
         const LevelSummary sum = summarise(levels);
         out_.put('<');
         integer(levels.size());
@@ -370,7 +370,7 @@ public:
     }
 
 private:
-    void levels(const std::vector<std::int16_t>& levels) {
+    void levels(const Levels& levels) {
         if (waveforms_ == Waveforms::Summary) {
             out_.put("{\"length\": ");
             put_integer(out_, levels.size());

@@ -48,7 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {{E, "intensity is NaN, but it must be between 0.0 and 1.0"}}},
         CheckCase{"negative levels",
                   [](Settings& s) {
-                      std::vector<std::int16_t> levels(300000, 5);
+                      Levels levels(300000, 5);
                       levels[17] = -5;
                       levels[20] = -32768;
                       s.signals = {Signal{ArbitrarySignalParams{levels}}};
@@ -147,14 +147,14 @@ INSTANTIATE_TEST_SUITE_P(
                   [](Settings& s) { s.signals = {constant(0.5), Signal{MixedSignalParams{0, 2}}}; },
                   {{E, "signal 1 mixes signal 2 (b_idx), but the table has 2 signals (0 to 1)"}}},
         CheckCase{"waveform of the session's length",
-                  only(Signal{ArbitrarySignalParams{std::vector<std::int16_t>(300000, 32767)}}), {}},
-        CheckCase{"waveform one level short", only(Signal{ArbitrarySignalParams{std::vector<std::int16_t>(299999)}}),
+                  only(Signal{ArbitrarySignalParams{Levels(300000, 32767)}}), {}},
+        CheckCase{"waveform one level short", only(Signal{ArbitrarySignalParams{Levels(299999, 0)}}),
                   {{E, "signal 0 has 299999 levels, but the session of 60.0 s has 300000 samples"}}},
-        CheckCase{"waveform one level long", only(Signal{ArbitrarySignalParams{std::vector<std::int16_t>(300001)}}),
+        CheckCase{"waveform one level long", only(Signal{ArbitrarySignalParams{Levels(300001, 0)}}),
                   {{E, "signal 0 has 300001 levels, but the session of 60.0 s has 300000 samples"}}},
         CheckCase{"level below 0",
                   [](Settings& s) {
-                      std::vector<std::int16_t> levels(300000);
+                      Levels levels(300000, 0);
                       levels.back() = -1;
                       s.signals = {Signal{ArbitrarySignalParams{levels}}};
                   },

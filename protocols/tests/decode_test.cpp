@@ -31,7 +31,7 @@ Settings default_settings() {
 // A protocol with every kind of signal, sources of both kinds and odd values.
 Settings every_kind() {
     Settings s = default_settings();
-    std::vector<std::int16_t> levels;
+    Levels levels;
     std::mt19937 random(7);
     for (int i = 0; i < 3000; ++i) levels.push_back(static_cast<std::int16_t>(random()));
     s.signals = {Signal{ConstantSignalParams{-0.0}},
@@ -291,14 +291,14 @@ TEST(LevelVarints, EveryVersionDecodesAsOneByOne) {
     if (cpu::index(cpu::supported()) >= cpu::index(cpu::Level::Avx2)) versions.emplace_back("AVX2", get_levels_avx2);
     if (cpu::compresses()) versions.emplace_back("AVX-512", get_levels_avx512);
     std::mt19937 random(11);
-    std::vector<std::int16_t> levels(20000);
+    Levels levels(20000, 0);
     for (auto& l : levels) l = static_cast<std::int16_t>(random() % 3 == 0 ? random() % 64 : random());  // 1 to 3 bytes
     Bytes bytes(8 + 3 * levels.size() + 64);  // the zero before the first level ends a count
     const std::uint8_t* const first = bytes.data() + 8;
     const std::uint8_t* const end = put_level_varints(bytes.data() + 8, levels.data(), levels.size());
     for (const auto& [name, version] : versions) {
         for (const std::size_t window : {40u, 1000u, 65536u}) {
-            std::vector<std::int16_t> out(levels.size() + 32);
+            Levels out(levels.size() + 32, 0);
             const std::uint8_t* p = first;
             std::size_t done = 0;
             while (done < levels.size()) {
@@ -314,7 +314,7 @@ TEST(LevelVarints, EveryVersionDecodesAsOneByOne) {
         }
         Bytes bad(bytes.begin(), bytes.begin() + (end - bytes.data()));
         bad.insert(bad.begin() + 8 + 9000, {0x80, 0x80, 0x80, 0x01});  // a level of four bytes among the first
-        std::vector<std::int16_t> out(levels.size() + 32);
+        Levels out(levels.size() + 32, 0);
         const LevelRun run = version(bad.data() + 8, bad.data() + bad.size(), out.data(), levels.size());
         EXPECT_LE(run.end, bad.data() + 8 + 9000) << name;
     }

@@ -215,7 +215,7 @@ TEST(EncodeSettings, FloatsKeepEveryBitPattern) {
 
 TEST(EncodeSettings, LongestSessionWaveform) {
     Settings s = default_settings();
-    std::vector<std::int16_t> levels(9000000);
+    Levels levels(9000000, 0);
     for (std::size_t i = 0; i < levels.size(); ++i) levels[i] = static_cast<std::int16_t>(i % 32768);
     s.signals = {Signal{ArbitrarySignalParams{std::move(levels)}}};
     const Bytes file = encode(s);
@@ -231,7 +231,7 @@ TEST(EncodeSettings, LongestSessionWaveform) {
 }
 
 // The wire rules, one level at a time, as the reference for the bulk encoder.
-Bytes reference_levels(const std::vector<std::int16_t>& levels) {
+Bytes reference_levels(const Levels& levels) {
     Bytes out;
     for (const std::int16_t level : levels) {
         std::uint32_t z = static_cast<std::uint16_t>((static_cast<std::uint16_t>(level) << 1) ^ (level < 0 ? 0xffff : 0));
@@ -247,7 +247,7 @@ Bytes reference_levels(const std::vector<std::int16_t>& levels) {
 TEST(EncodeLevels, EveryLevelInEveryPositionMatchesTheWireRules) {
     // All 65536 levels, then the varint length boundaries (zigzag 127/128,
     // 16383/16384) at every offset of an eight-level group, then a tail.
-    std::vector<std::int16_t> levels;
+    Levels levels;
     for (int v = -32768; v <= 32767; ++v) levels.push_back(static_cast<std::int16_t>(v));
     for (int shift = 0; shift < 8; ++shift) {
         levels.insert(levels.end(), static_cast<std::size_t>(shift), 1);
@@ -279,7 +279,7 @@ TEST(EncodeStream, PiecesConcatenateToTheWholeFile) {
     // bytes (3 from 16384 levels). The last case ends exactly on a buffer boundary (5 buffers).
     for (std::size_t n : {0ul, 1ul, 5000ul, 100000ul, 5 * MIN_ENCODE_BUFFER - 196}) {
         Settings s = default_settings();
-        s.signals = {Signal{ArbitrarySignalParams{std::vector<std::int16_t>(n, 7)}}};
+        s.signals = {Signal{ArbitrarySignalParams{Levels(n, 7)}}};
         Pieces pieces;
         encode(s, buffer, pieces);
         EXPECT_EQ(pieces.all, encode(s)) << n;

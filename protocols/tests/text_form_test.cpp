@@ -106,7 +106,7 @@ TEST(MultiLineLayout, RendersASignalTable) {
 
 TEST(MultiLineLayout, WaveformLevelsStandAtTheirDepth) {
     Settings s = Settings::factory_default();
-    s.signals = {Signal{ArbitrarySignalParams{std::vector<std::int16_t>(1000, -32768)}}};
+    s.signals = {Signal{ArbitrarySignalParams{Levels(1000, -32768)}}};
     const std::string text = render_protocol(s);
     EXPECT_NE(text.find("\n                        -32768,\n"), std::string::npos);
 }
@@ -114,13 +114,13 @@ TEST(MultiLineLayout, WaveformLevelsStandAtTheirDepth) {
 // The text is sized in one pass and written in another, with fast paths for
 // waveforms; the plain Appender is the reference for both.
 TEST(ProtocolText, SizeAndFastRenderingMatchThePlainOne) {
-    std::vector<std::int16_t> levels;
+    Levels levels;
     for (int v = -32768; v <= 32767; v += 7) levels.push_back(static_cast<std::int16_t>(v));
     std::vector<Settings> cases(5, Settings::factory_default());
     cases[1].signals = {Signal{SineSignalParams{1.0, 10.0, -0.0, 1e300}}, Signal{RampSignalParams{1e-7, 0.5, 2.0}},
                         Signal{MixedSignalParams{0, UINT64_MAX}}, Signal{ArbitrarySignalParams{levels}},
                         Signal{ArbitrarySignalParams{}}};
-    cases[2].signals = {Signal{ArbitrarySignalParams{std::vector<std::int16_t>(300001, 32767)}}};
+    cases[2].signals = {Signal{ArbitrarySignalParams{Levels(300001, 32767)}}};
     cases[3].machine_config.coils[0].name = "Spule \xc3\xa9\n";  // not ASCII
     cases[4].signals = {Signal{ArbitrarySignalParams{{-1}}}, Signal{ArbitrarySignalParams{{5, 0, -32768, 1}}}};
     for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -145,7 +145,7 @@ TEST(ProtocolText, SizeAndFastRenderingMatchThePlainOne) {
 // watch) and the text is refused, in every build.
 TEST(ProtocolText, AShortBufferIsNeverOverrun) {
     Settings s = Settings::factory_default();
-    s.signals = {Signal{ArbitrarySignalParams{std::vector<std::int16_t>(5000, 12345)}},
+    s.signals = {Signal{ArbitrarySignalParams{Levels(5000, 12345)}},
                  Signal{ArbitrarySignalParams{{-1, 7}}}};
     for (const Form form : {Form{}, JSON}) {
         const std::size_t size = measure_protocol(s, form).size;

@@ -57,7 +57,7 @@ constexpr std::size_t BLOCK = 2048;
     std::abort();  // the block was found to hold such a sample
 }
 
-void append_levels(const double* first, std::ptrdiff_t step, std::size_t n, std::vector<std::int16_t>& out) {
+void append_levels(const double* first, std::ptrdiff_t step, std::size_t n, protocols::Levels& out) {
     const std::size_t at = out.size();
     out.resize(at + n);  // within the reserved capacity
     if (!protocols::levels_from_fractions(first, step, n, out.data() + at)) fail_first_outside(first, step, n);
@@ -83,9 +83,9 @@ Waveform Waveform::accept(PyObject* samples) {
                     PyArray_STRIDES(array)[0]);
 }
 
-std::vector<std::int16_t> Waveform::levels() const {
+protocols::Levels Waveform::levels() const {
     const auto n = static_cast<std::size_t>(size_);
-    std::vector<std::int16_t> out;
+    protocols::Levels out;
     out.reserve(n);
     protocols::prefer_huge_pages(out.data(), n * sizeof(std::int16_t));  // written once, start to end
     // Arrays need not be aligned; element-aligned data is read as doubles.

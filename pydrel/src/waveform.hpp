@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bind/ref.hpp"
+#include "protocols/signals.hpp"
 
 namespace pydrel {
 
@@ -26,7 +27,7 @@ public:
 
     // One level per sample in logical order: round(sample * 32767), halves
     // away from zero. Fails the check of the first sample outside [0, 1].
-    std::vector<std::int16_t> levels() const;
+    protocols::Levels levels() const;
 
 private:
     Waveform(Ref array, const char* data, Py_ssize_t size, Py_ssize_t stride)

@@ -20,7 +20,7 @@ namespace protocols {
 // stands out however many the column covers; a column narrower than a
 // sample shows the next sample.
 struct Envelope {
-    std::vector<std::int16_t> min, max;  // a column each, up to the last that holds a level
+    Levels min, max;  // a column each, up to the last that holds a level
 };
 Envelope envelope(std::span<const std::int16_t> levels, std::size_t columns, std::uint64_t span);
 

@@ -3,14 +3,44 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string_view>
 #include <tuple>
+#include <utility>
 #include <variant>
 #include <vector>
 
 #include "protocols/fields.hpp"
 
 namespace protocols {
+
+// Growing an array of levels leaves the new ones uninitialised. Each maker
+// of levels (the conversion of fractions, the decoder, the copy of an array)
+// grows the array and then writes every new level once; zeroing them first
+// would be a second pass over memory that is written anyway. So Levels(n)
+// and resize(n) hold indeterminate levels until written: say the value
+// (Levels(n, 0)) where one is meant.
+template <class T>
+struct ForOverwrite : std::allocator<T> {
+    using value_type = T;
+    template <class U>
+    struct rebind {
+        using other = ForOverwrite<U>;
+    };
+    ForOverwrite() = default;
+    template <class U>
+    constexpr ForOverwrite(const ForOverwrite<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... A>
+    void construct(U* p, A&&... a) {
+        ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+    }
+};
+using Levels = std::vector<std::int16_t, ForOverwrite<std::int16_t>>;
 
 struct ConstantSignalParams {
     double value;
@@ -73,7 +103,7 @@ struct MixedSignalParams {
 
 // One level per sample of the session, 0 to 32767 (full scale).
 struct ArbitrarySignalParams {
-    std::vector<std::int16_t> samples;
+    Levels samples;
 
     friend bool operator==(const ArbitrarySignalParams&, const ArbitrarySignalParams&) = default;
     static constexpr std::string_view record_name = "ArbitrarySignalParams";

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "protocols/fields.hpp"
+#include "protocols/signals.hpp"
 
 namespace protocols {
 
@@ -61,7 +62,7 @@ consteval WireKind classify() {
         return WireKind::Float;
     } else if constexpr (std::is_same_v<T, std::string>) {
         return WireKind::Text;
-    } else if constexpr (std::is_same_v<T, std::vector<std::int16_t>>) {
+    } else if constexpr (std::is_same_v<T, Levels>) {
         return WireKind::Levels;
     } else if constexpr (is_vector<T>) {
         return WireKind::Array;
