@@ -33,7 +33,7 @@ static_assert(DECODE_BUFFER >= HISTORY + 4 * MIN_LEVEL_RUN_BYTES);
 // arrived, so that a count that lies costs little; the first step holds up to
 // FIRST_ELEMENTS (FIRST_LEVELS for levels and text).
 constexpr std::size_t FIRST_ELEMENTS = 1024;
-constexpr std::size_t FIRST_LEVELS = 64 * 1024;
+constexpr std::size_t FIRST_LEVELS = 256 * 1024;
 constexpr std::size_t GROWTH = 16;
 static_assert(FIRST_ELEMENTS % GROWTH == 0 && FIRST_LEVELS % GROWTH == 0);
 static_assert(FIRST_LEVELS >= DECODE_BUFFER, "a buffer's worth of levels fits the first step");

@@ -54,7 +54,9 @@ Result<Settings, DecodeError> decode(std::span<const std::uint8_t> bytes);
 // (a failed read) and std::bad_alloc.
 Result<Settings, DecodeError> decode(ByteSource& source);
 
-inline constexpr std::size_t DECODE_BUFFER = 64 * 1024;
+// Bytes read at a time: a quarter of a megabyte takes a 25 MB file in about
+// a hundred reads, and what it decodes to stays in the cache.
+inline constexpr std::size_t DECODE_BUFFER = 256 * 1024;
 inline constexpr std::size_t TRAILING_PROBE = 1 << 20;
 
 }  // namespace protocols
