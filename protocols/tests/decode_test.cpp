@@ -182,6 +182,48 @@ TEST(DecodeTrailing, APipeCountsUpToItsProbe) {
     }
 }
 
+// A waveform of several buffers, decoded straight into its array: the
+// levels come back whole however the reads fall, and a level that breaks
+// the rules on either side of a buffer's end is refused at its own byte,
+// with the array cut back to what was decoded.
+TEST(DecodeLevels, AcrossBufferEnds) {
+    Settings s = default_settings();
+    std::mt19937 random(5);
+    Levels levels(3 * DECODE_BUFFER / 2, 0);  // of 1 to 3 bytes: about four buffers
+    for (auto& l : levels) l = static_cast<std::int16_t>(random() % 4 == 0 ? random() % 64 : random());
+    s.signals = {Signal{ArbitrarySignalParams{levels}}};
+    const Bytes file = encode(s);
+    PipeSource whole(file);
+    TrickleSource trickle(file, 1);
+    for (const auto& result : {decode(file), decode(whole), decode(trickle)}) {
+        ASSERT_TRUE(result) << result.error().message;
+        EXPECT_EQ(result.value(), s);
+    }
+    // Where each level starts: as in waveform_file(), whose level count of
+    // one byte stands at 152, but a count of three bytes.
+    static_assert(3 * DECODE_BUFFER / 2 >= 1 << 14 && 3 * DECODE_BUFFER / 2 < 1 << 21);
+    std::vector<std::size_t> at{152 + 3};
+    const auto bytes_of = [](std::int16_t l) {
+        const auto z = static_cast<std::uint16_t>((static_cast<std::uint16_t>(l) << 1) ^ (l >> 15));
+        return std::size_t{1} + (z >= 0x80) + (z >= 0x4000);
+    };
+    for (const auto l : levels) at.push_back(at.back() + bytes_of(l));
+    ASSERT_EQ(at.back() + waveform_file().size() - 155, file.size());
+    for (const std::size_t end : {DECODE_BUFFER, 2 * DECODE_BUFFER, 3 * DECODE_BUFFER}) {
+        const auto k0 = static_cast<std::size_t>(std::lower_bound(at.begin(), at.end(), end - 200) - at.begin());
+        for (std::size_t k = k0; at[k] < end + 200; ++k) {
+            const Bytes bad = with(file, at[k], bytes_of(levels[k]), {0xff, 0xff, 0x04});
+            const std::string message =
+                "level beyond 16 bits at byte " + std::to_string(at[k]) + " in signals[0].samples[" + std::to_string(k) + "]";
+            PipeSource pipe(bad);
+            for (const auto& result : {decode(bad), decode(pipe)}) {
+                ASSERT_FALSE(result);
+                ASSERT_EQ(result.error().message, message);
+            }
+        }
+    }
+}
+
 // A regular file that grows after it is opened (written while read) is read
 // as a pipe is: its size at the start does not limit what it holds.
 TEST(DecodeFile, AFileThatGrowsIsReadOn) {
