@@ -170,7 +170,10 @@ def test_ctrl_c_stops_a_save_blocked_on_a_fifo(tmp_path):
         print(p.add_constant_signal(1.0))
         """
     )
-    child = subprocess.Popen([sys.executable, "-c", code, str(fifo)], stdout=subprocess.PIPE, text=True)
+    # A shell that starts the tests in the background has them ignore SIGINT,
+    # and Python then leaves it ignored: the child takes it back.
+    child = subprocess.Popen([sys.executable, "-c", code, str(fifo)], stdout=subprocess.PIPE, text=True,
+                             preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
     try:
         assert child.stdout.readline() == "saving\n"
         time.sleep(0.2)
