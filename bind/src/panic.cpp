@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "bind/notes.hpp"
 #include "bind/ref.hpp"
 
 namespace bind {
@@ -42,7 +43,9 @@ void raise_panic(const Panic& panic) noexcept {
     if (!type) return;  // creating the type failed and set that error
     Ref message = Ref::steal(
         PyUnicode_FromStringAndSize(panic.message().data(), static_cast<Py_ssize_t>(panic.message().size())));
-    if (message) PyErr_SetObject(type.get(), message.get());
+    if (!message) return;
+    PyErr_SetObject(type.get(), message.get());
+    if (!panic.note().empty()) note_current([&](PyObject*) { return panic.note(); });
 }
 
 void keep_panic_type() noexcept { keeping = true; }

@@ -24,6 +24,11 @@ bool needs_unicode_escape(char32_t c) noexcept {
     return false;
 }
 
+std::string float_text(double x) {
+    char buf[MAX_FLOAT_TEXT];
+    return std::string(buf, format_float(buf, x));
+}
+
 char* format_float(char* out, double x) noexcept {
     if (std::isnan(x)) return std::copy_n("NaN", 3, out);
     if (std::isinf(x)) return x > 0 ? std::copy_n("inf", 3, out) : std::copy_n("-inf", 4, out);

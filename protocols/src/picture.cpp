@@ -67,10 +67,7 @@ constexpr int AXIS_HEIGHT = 34;
 constexpr int PLOT_RIGHT = PLOT_LEFT + COLUMNS;
 constexpr std::size_t FINDINGS_SHOWN = 24;
 
-std::string number(double x) {
-    char buf[text::MAX_FLOAT_TEXT];
-    return std::string(buf, text::format_float(buf, x));
-}
+std::string number(double x) { return text::float_text(x); }
 
 std::string fixed(double x) {
     char buf[32];

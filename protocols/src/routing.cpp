@@ -12,10 +12,7 @@
 namespace protocols {
 namespace {
 
-std::string number(double x) {
-    char buf[text::MAX_FLOAT_TEXT];
-    return std::string(buf, text::format_float(buf, x));
-}
+std::string number(double x) { return text::float_text(x); }
 
 std::string quoted(std::string_view s) {
     std::string out;

@@ -1,4 +1,5 @@
-// Coil and Channel members as arguments of Protocol's methods.
+// Arguments of Protocol's methods that have a hint for their commonest
+// mistakes: Coil and Channel members, indices and the external flag.
 #pragma once
 
 #include <cstddef>
@@ -14,5 +15,10 @@ using namespace bind;
 // error for anything else.
 std::uint8_t coil_argument(const Args& args, std::size_t i);
 std::uint8_t channel_argument(const Args& args, std::size_t i);
+
+// Argument i as an index, 0 to 2**64 - 1 (the unsigned-integer rule).
+std::uint64_t index_argument(const Args& args, std::size_t i);
+// Argument i as the external flag (the boolean rule), `fallback` when omitted.
+bool external_argument(const Args& args, std::size_t i, bool fallback);
 
 }  // namespace pydrel

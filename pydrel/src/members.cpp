@@ -6,6 +6,8 @@
 #include <string_view>
 
 #include "bind/convert.hpp"
+#include "bind/notes.hpp"
+#include "hints.hpp"
 #include "bind/entry.hpp"
 #include "member_args.hpp"
 #include "objects.hpp"
@@ -116,16 +118,33 @@ bool is_channel(PyObject* o) noexcept { return is_member<CHANNEL>(o); }
 // Members never change and nothing borrows one exclusively, so reading a
 // member's value needs no borrow of it.
 std::uint8_t coil_argument(const Args& args, std::size_t i) {
-    return args.convert(i, [](PyObject* o) {
-        if (!is_coil(o)) raise_cast_error(o, COIL.name);
-        return as_member(o)->value;
-    });
+    return noted([&] {
+        return args.convert(i, [](PyObject* o) {
+            if (!is_coil(o)) raise_cast_error(o, COIL.name);
+            return as_member(o)->value;
+        });
+    }, [](PyObject*) { return hints::coil_argument(); });
 }
 
 std::uint8_t channel_argument(const Args& args, std::size_t i) {
-    return args.convert(i, [](PyObject* o) {
-        if (!is_channel(o)) raise_cast_error(o, CHANNEL.name);
-        return as_member(o)->value;
+    return noted([&] {
+        return args.convert(i, [](PyObject* o) {
+            if (!is_channel(o)) raise_cast_error(o, CHANNEL.name);
+            return as_member(o)->value;
+        });
+    }, [](PyObject*) { return hints::channel_argument(); });
+}
+
+std::uint64_t index_argument(const Args& args, std::size_t i) {
+    return noted([&] { return args.u64(i); }, [&](PyObject* error) {
+        return PyErr_GivenExceptionMatches(error, PyExc_OverflowError) ? hints::index_argument(args.name(i))
+                                                                       : std::string();
+    });
+}
+
+bool external_argument(const Args& args, std::size_t i, bool fallback) {
+    return noted([&] { return args.boolean_or(i, fallback); }, [&](PyObject* error) {
+        return is_exactly(error, PyExc_TypeError) ? hints::external_argument(args.object(i)) : std::string();
     });
 }
 

@@ -10,7 +10,9 @@
 #include <span>
 #include <utility>
 
+#include "bind/notes.hpp"
 #include "bind/panic.hpp"
+#include "hints.hpp"
 #include "methods.hpp"
 #include "os_error.hpp"
 #include "protocols/encode.hpp"
@@ -24,9 +26,20 @@ namespace {
 constexpr Params<1> SAVE{"Protocol.save()", {"filepath"}, 1};
 constexpr std::string_view SUFFIX = ".drel";
 
-[[noreturn]] void fail_unwrap(const std::string& rendered_error,
+// A failed file operation ("open", "write", "close") on `path`.
+[[noreturn]] void fail_unwrap(const std::string& rendered_error, std::string note,
                               std::source_location where = std::source_location::current()) {
-    panic("called `Result::unwrap()` on an `Err` value: " + rendered_error, where);
+    panic_noted("called `Result::unwrap()` on an `Err` value: " + rendered_error, std::move(note), where);
+}
+
+[[noreturn]] void fail_os(std::string_view operation, std::string_view path, int code,
+                          std::source_location where = std::source_location::current()) {
+    fail_unwrap(render_os_error(code), hints::file_operation(operation, path, code), where);
+}
+
+[[noreturn]] void fail_simple(std::string_view operation, std::string_view path, std::string_view kind,
+                              std::string_view message, std::source_location where = std::source_location::current()) {
+    fail_unwrap(render_simple_error(kind, message), hints::file_operation(operation, path, kind, message), where);
 }
 
 // A system call interrupted by a signal is repeated, as the interpreter's own
@@ -41,34 +54,36 @@ void after_interruption() {
 // checks it; on the other ways out the first failure is already reported.
 class File {
 public:
-    explicit File(int fd) noexcept : fd_(fd) {}
+    File(int fd, std::string_view path) noexcept : fd_(fd), path_(path) {}
     File(const File&) = delete;
     File& operator=(const File&) = delete;
     ~File() {
         if (fd_ >= 0) ::close(fd_);
     }
     int fd() const noexcept { return fd_; }
+    std::string_view path() const noexcept { return path_; }
 
     void close() {
         // On Linux the descriptor is released even when close() fails, so it
         // is never repeated, and EINTR is no failure.
         const int status = ::close(std::exchange(fd_, -1));
-        if (status < 0 && errno != EINTR) fail_unwrap(render_os_error(errno));
+        if (status < 0 && errno != EINTR) fail_os("close", path_, errno);
     }
 
 private:
     int fd_;
+    std::string_view path_;
 };
 
 // `path` is followed by the NUL that ends the str's UTF-8 buffer.
 File create_or_truncate(std::string_view path) {
     if (std::memchr(path.data(), '\0', path.size()) != nullptr) {
-        fail_unwrap(render_simple_error("InvalidInput", "file name contained an unexpected NUL byte"));
+        fail_simple("open", path, "InvalidInput", "file name contained an unexpected NUL byte");
     }
     for (;;) {
         const int fd = ::open(path.data(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd >= 0) return File(fd);
-        if (errno != EINTR) fail_unwrap(render_os_error(errno));
+        if (fd >= 0) return File(fd, path);
+        if (errno != EINTR) fail_os("open", path, errno);
         after_interruption();
     }
 }
@@ -82,9 +97,9 @@ void write_all(const File& file, std::span<const std::uint8_t> bytes) {
             rest += n;
             left -= static_cast<std::size_t>(n);
         } else if (n == 0) {
-            fail_unwrap(render_simple_error("WriteZero", "failed to write whole buffer"));
+            fail_simple("write", file.path(), "WriteZero", "failed to write whole buffer");
         } else if (errno != EINTR) {
-            fail_unwrap(render_os_error(errno));
+            fail_os("write", file.path(), errno);
         } else {
             after_interruption();
         }
@@ -110,8 +125,11 @@ static_assert(STREAM_BUFFER >= protocols::MIN_ENCODE_BUFFER);
 
 PyObject* save(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return protocol_method<SAVE>(self, args, nargs, kwnames, [](auto& s, Args& a) {
-        const std::string_view path = a.text(0);
-        require(path.ends_with(SUFFIX), "assertion failed: filepath.ends_with(\".drel\")");
+        const std::string_view path = noted([&] { return a.text(0); }, [&](PyObject* error) {
+            return is_exactly(error, PyExc_TypeError) ? hints::filepath_argument(a.object(0)) : std::string();
+        });
+        require_noted(path.ends_with(SUFFIX), "assertion failed: filepath.ends_with(\".drel\")",
+                      [&] { return hints::suffix(path); });
         protocols::fill_empty_signal_table(s);
         // Allocated before the file is touched: running out of memory here
         // leaves no trace on disk, and the encoding itself allocates nothing.

@@ -2,6 +2,7 @@
 #include "session.hpp"
 
 #include "bind/panic.hpp"
+#include "hints.hpp"
 #include "member_args.hpp"
 #include "methods.hpp"
 #include "protocols/config.hpp"
@@ -21,12 +22,12 @@ constexpr Params<1> SET_SESSION_DURATION{"Protocol.set_session_duration()", {"du
 constexpr Params<1> ENABLE_CHANNEL{"Protocol.enable_channel()", {"channel"}, 1};
 
 // A setter of one float field: the value is stored unless the field's rule
-// refuses it, which fails that rule's check.
-template <const auto& PARAMS, double protocols::Settings::*FIELD, auto REFUSAL>
+// refuses it, which fails that rule's check, with the field's hint.
+template <const auto& PARAMS, double protocols::Settings::*FIELD, auto REFUSAL, auto HINT>
 PyObject* set_checked(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return protocol_method<PARAMS>(self, args, nargs, kwnames, [](auto& s, Args& a) {
         const double value = a.f64(0);
-        if (const auto refused = REFUSAL(value)) panic(std::string(*refused));
+        if (const auto refused = REFUSAL(value)) panic_noted(std::string(*refused), HINT(value));
         s.*FIELD = value;
         return none();
     });
@@ -41,12 +42,14 @@ std::uint64_t required_sample_count(const protocols::Settings& settings) {
 }
 
 PyObject* set_stimulation_intensity(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return set_checked<SET_STIMULATION_INTENSITY, &protocols::Settings::intensity, config::intensity_refusal>(
+    return set_checked<SET_STIMULATION_INTENSITY, &protocols::Settings::intensity, config::intensity_refusal,
+                        hints::intensity>(
         self, args, nargs, kwnames);
 }
 
 PyObject* set_session_duration(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return set_checked<SET_SESSION_DURATION, &protocols::Settings::session_duration, config::session_duration_refusal>(
+    return set_checked<SET_SESSION_DURATION, &protocols::Settings::session_duration, config::session_duration_refusal,
+                        hints::duration>(
         self, args, nargs, kwnames);
 }
 

@@ -3,7 +3,10 @@
 #include <iterator>
 #include <vector>
 
+#include "bind/notes.hpp"
 #include "bind/panic.hpp"
+#include "hints.hpp"
+#include "member_args.hpp"
 #include "methods.hpp"
 #include "protocols/huge_pages.hpp"
 #include "session.hpp"
@@ -73,18 +76,21 @@ PyObject* add_ramp_signal(PyObject* self, PyObject* const* args, Py_ssize_t narg
 
 PyObject* add_mixed_signal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return protocol_method<ADD_MIXED_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
-        const std::uint64_t a_idx = a.u64(0);
-        const std::uint64_t b_idx = a.u64(1);
+        const std::uint64_t a_idx = index_argument(a, 0);
+        const std::uint64_t b_idx = index_argument(a, 1);
         return append(s, Signal{protocols::MixedSignalParams{a_idx, b_idx}});
     });
 }
 
 PyObject* add_arbitrary_signal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return protocol_method<ADD_ARBITRARY_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
-        const Waveform waveform = a.convert(0, Waveform::accept);
+        const Waveform waveform = noted([&] { return a.convert(0, Waveform::accept); }, [&](PyObject* error) {
+            return is_exactly(error, PyExc_TypeError) ? hints::samples_argument(a.object(0)) : std::string();
+        });
         // The count check runs before any sample is looked at.
         const std::uint64_t expected = required_sample_count(s);
-        require(waveform.size() == expected, "assertion failed: samples.len() == self.get_num_samples()");
+        require_noted(waveform.size() == expected, "assertion failed: samples.len() == self.get_num_samples()",
+                      [&] { return hints::sample_count(waveform.size(), expected, s.session_duration); });
         return append(s, Signal{protocols::ArbitrarySignalParams{waveform.levels()}});
     });
 }

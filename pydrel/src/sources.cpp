@@ -15,8 +15,8 @@ constexpr Params<3> SET_MODULATION_SOURCE{
     "Protocol.set_modulation_source()", {"channel", "index", "external"}, 2};
 
 SignalSourceSelection selection(Args& a) {
-    const std::uint64_t index = a.u64(1);
-    const bool external = a.boolean_or(2, false);
+    const std::uint64_t index = index_argument(a, 1);
+    const bool external = external_argument(a, 2, false);
     // The index of the source not selected is reset to 0.
     return external ? SignalSourceSelection::external_input(index) : SignalSourceSelection::internal_signal(index);
 }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "bind/convert.hpp"
 #include "bind/panic.hpp"
 #include "bind/ref.hpp"
+#include "hints.hpp"
 #include "protocols/config.hpp"
 #include "protocols/huge_pages.hpp"
 #include "protocols/waveform.hpp"
@@ -47,20 +49,11 @@ void import_numpy() {
 // holds a bad sample can be walked again for the first one.
 constexpr std::size_t BLOCK = 2048;
 
-// Raises the check of the first sample of the block outside [0, 1].
-[[noreturn]] void fail_first_outside(const double* first, std::ptrdiff_t step, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const double sample = first[static_cast<std::ptrdiff_t>(i) * step];
-        require(sample >= protocols::config::MIN_FRACTION, protocols::config::SAMPLE_AT_LEAST_MIN);  // NaN fails here
-        require(sample <= protocols::config::MAX_FRACTION, protocols::config::SAMPLE_AT_MOST_MAX);
-    }
-    std::abort();  // the block was found to hold such a sample
-}
-
-void append_levels(const double* first, std::ptrdiff_t step, std::size_t n, protocols::Levels& out) {
+// Converts a block of samples; false when one lies outside [0, 1].
+bool append_levels(const double* first, std::ptrdiff_t step, std::size_t n, protocols::Levels& out) {
     const std::size_t at = out.size();
     out.resize(at + n);  // within the reserved capacity
-    if (!protocols::levels_from_fractions(first, step, n, out.data() + at)) fail_first_outside(first, step, n);
+    return protocols::levels_from_fractions(first, step, n, out.data() + at);
 }
 
 }  // namespace
@@ -97,18 +90,41 @@ protocols::Levels Waveform::levels() const {
         const std::size_t count = std::min(BLOCK, n - start);
         const char* first = data_ + static_cast<Py_ssize_t>(start) * stride_;
         const auto* doubles = reinterpret_cast<const double*>(first);
+        bool inside;
         if (aligned && (step == 1 || step == -1 || step == 2)) {
-            append_levels(doubles, step, count, out);
+            inside = append_levels(doubles, step, count, out);
         } else {
             // Any other layout (other strides, broadcast, unaligned) is copied
             // into a flat block first.
             for (std::size_t i = 0; i < count; ++i) {
                 std::memcpy(&flat[i], first + static_cast<Py_ssize_t>(i) * stride_, sizeof(double));
             }
-            append_levels(flat.data(), 1, count, out);
+            inside = append_levels(flat.data(), 1, count, out);
         }
+        if (!inside) fail_in(start, count);
     }
     return out;
+}
+
+double Waveform::sample(std::size_t i) const noexcept {
+    double x;
+    std::memcpy(&x, data_ + static_cast<Py_ssize_t>(i) * stride_, sizeof x);
+    return x;
+}
+
+void Waveform::fail_in(std::size_t start, std::size_t count) const {
+    namespace config = protocols::config;
+    for (std::size_t i = start; i < start + count; ++i) {
+        const double x = sample(i);
+        const auto note = [&] {
+            bool within = true;  // of -1.0 to 1.0, as a sine's samples are
+            for (std::size_t k = 0; k < size() && within; ++k) within = std::abs(sample(k)) <= 1.0;
+            return hints::sample(i, x, within);
+        };
+        require_noted(x >= config::MIN_FRACTION, config::SAMPLE_AT_LEAST_MIN, note);  // NaN fails here
+        require_noted(x <= config::MAX_FRACTION, config::SAMPLE_AT_MOST_MAX, note);
+    }
+    std::abort();  // the block was found to hold such a sample
 }
 
 }  // namespace pydrel

@@ -3,6 +3,7 @@
 
 #include <Python.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -30,6 +31,11 @@ public:
     protocols::Levels levels() const;
 
 private:
+    double sample(std::size_t i) const noexcept;
+    // Fails the check of the first sample of samples start to start + count
+    // that lies outside [0, 1], with its hint.
+    [[noreturn]] void fail_in(std::size_t start, std::size_t count) const;
+
     Waveform(Ref array, const char* data, Py_ssize_t size, Py_ssize_t stride)
         : array_(std::move(array)), data_(data), size_(size), stride_(stride) {}
     Ref array_;

@@ -34,6 +34,9 @@ public:
     Args(ParamsView params, std::span<PyObject* const> slots) : params_(params), slots_(slots) {}
 
     bool given(std::size_t i) const { return slots_[i] != nullptr; }
+    std::string_view name(std::size_t i) const { return params_.names[i]; }
+    // The argument as given (borrowed), or nullptr.
+    PyObject* object(std::size_t i) const { return slots_[i]; }
 
     double f64(std::size_t i) const { return convert(i, to_double); }
     double f64_or(std::size_t i, double fallback) const { return given(i) ? f64(i) : fallback; }

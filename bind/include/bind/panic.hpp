@@ -15,12 +15,17 @@ namespace bind {
 
 class Panic {
 public:
-    Panic(std::string message, std::source_location where) : message_(std::move(message)), where_(where) {}
+    Panic(std::string message, std::source_location where, std::string note = {})
+        : message_(std::move(message)), note_(std::move(note)), where_(where) {}
     const std::string& message() const noexcept { return message_; }
+    // Help for the caller, raised as the exception's note (bind/notes.hpp);
+    // empty for none. Never part of the message or of the report on stderr.
+    const std::string& note() const noexcept { return note_; }
     const std::source_location& where() const noexcept { return where_; }
 
 private:
     std::string message_;
+    std::string note_;
     std::source_location where_;
 };
 
@@ -29,11 +34,24 @@ private:
     throw Panic(std::move(message), where);
 }
 
+// A failed check with a note beside its message.
+[[noreturn]] inline void panic_noted(std::string message, std::string note,
+                                     std::source_location where = std::source_location::current()) {
+    throw Panic(std::move(message), where, std::move(note));
+}
+
 // Panics unless `condition` holds. `message` is the whole text the caller
 // sees, e.g. "assertion failed: duration >= 0.01".
 inline void require(bool condition, std::string_view message,
                   std::source_location where = std::source_location::current()) {
     if (!condition) panic(std::string(message), where);
+}
+
+// The same, with the note that note() builds when the check fails.
+template <class Note>
+inline void require_noted(bool condition, std::string_view message, Note&& note,
+                          std::source_location where = std::source_location::current()) {
+    if (!condition) panic_noted(std::string(message), note(), where);
 }
 
 // Writes the one-line report to stderr and sets a PanicException carrying the message.

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "protocols/utf8.hpp"
@@ -18,6 +19,9 @@ inline constexpr std::size_t MAX_FLOAT_TEXT = 32;
 // notation for 1e-4 <= |x| < 1e16 and exponent notation otherwise. Returns
 // the end.
 char* format_float(char* out, double x) noexcept;
+
+// The same as a string, for messages: "0.5", "-0.0", "NaN", "1e+20".
+std::string float_text(double x);
 
 // Characters written as \u{...}: controls, invisible format characters,
 // and marks that attach to the previous character.
