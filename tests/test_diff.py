@@ -74,9 +74,9 @@ PAIRS = {
                             ["intensity: 0.25 -> 0.3", "signals[1].frequency: 10.0 -> 20.0",
                              "signals[1].depth: 0.5 -> 1.0"]),
     "one level": (SAME, levels(lambda x: poke(x, 7, 5)),
-                  ["signals[3].samples: 1 of 12500 levels differs, sample 7, by 5 levels"]),
+                  ["signals[3].samples: 1 of 12500 levels differs, sample 7 (0.0014 s), by 5 levels"]),
     "levels at both ends": (SAME, levels(lambda x: poke(poke(x, 0, -1), [6000, 12499], 100)),
-                            ["signals[3].samples: 3 of 12500 levels differ, samples 0 to 12499, by at most 100 levels"]),
+                            ["signals[3].samples: 3 of 12500 levels differ, samples 0 to 12499 (0.0 to 2.4998 s), by at most 100 levels"]),
     "levels of another length": (SAME, levels(lambda x: x[:-1]), ["signals[3].samples: 12500 levels -> 12499 levels"]),
     "a grown table": (SAME, signals(lambda t: t + [drel.Constant(0.5)]),
                       ["signals: 5 entries -> 6 entries",
@@ -117,7 +117,7 @@ def from_json(obj):
     """A difference of drel diff --json in the shape of drel.diff()'s."""
     if "differing" in obj:
         return (obj["path"], obj["a_length"], obj["b_length"], obj["differing"], obj["first"], obj["last"],
-                obj["max_abs"])
+                obj["first_s"], obj["last_s"], obj["max_abs"])
     if "a_length" in obj:
         return (obj["path"], obj["a_length"], obj["b_length"])
     return (obj["path"], obj["a"], obj["b"])
@@ -125,7 +125,7 @@ def from_json(obj):
 
 def of_package(d):
     if isinstance(d, drel.WaveformDifference):
-        return (d.path, d.a, d.b, d.differing, d.first, d.last, d.max_abs)
+        return (d.path, d.a, d.b, d.differing, d.first, d.last, d.first_s, d.last_s, d.max_abs)
     return (d.path, as_json(d.a), as_json(d.b))
 
 
@@ -150,13 +150,14 @@ def test_diff(tmp_path, base, change_a, change_b, lines):
 @pytest.mark.partial_files
 @pytest.mark.parametrize("args, status, stdout, stderr", [
     (["a.drel", "-"], 1, "intensity: 0.0 -> 0.5\n", ""),
-    (["cut.drel", "a.drel"], 2, "", "cut.drel: cannot be read: unexpected end of data at byte 9 in machine_config"
-                                    ".num_coils\n"),
+    (["cut.drel", "a.drel"], 2, "", "cut.drel: the protocol file ends early, probably truncated: unexpected end "
+                                    "of data at byte 9 in machine_config.num_coils\n"),
     (["a.drel", "missing.drel"], 2, "", "missing.drel: cannot be read: No such file or directory\n"),
     (["-n", "0", "a.drel", "b.drel"], 2, "", "drel: -n takes a count of differences from 1 on, not '0'\n"),
     (["-n", "x", "a.drel", "b.drel"], 2, "", "drel: -n takes a count of differences from 1 on, not 'x'\n"),
     (["--brief", "--json", "a.drel", "b.drel"], 2, "", "drel: --brief and --json do not go together\n"),
     (["a.drel"], 2, "", "drel: diff takes A B, not 1 file\n"),
+    (["-", "-"], 2, "", "drel: standard input can be read only once: give - for one of A and B\n"),
     (["a.drel", "b.drel", "b.drel"], 2, "", "drel: diff takes A B, not 3 files\n"),
     (["--strict", "a.drel", "b.drel"], 2, "", "drel: unknown option '--strict' for diff\n"),
     (["-n"], 2, "", "drel: option '-n' needs its COUNT\n"),

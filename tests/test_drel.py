@@ -113,10 +113,10 @@ FINDINGS = {
                            ["error: signal 0 has 300000 levels, but the session of 120.0 s has 600000 samples"]),
     "dangling source": (lambda p: (p.add_constant_signal(1.0), p.add_constant_signal(2.0), p.add_constant_signal(3.0),
                                    p.set_amplitude_source(pydrel.Coil.A1, 7)),
-                        ["error: channel A coil 1 amplitude source is signal 7, but the table has 3 signals (0 to 2)"]),
+                        ["error: A1 amplitude source is signal 7, but the table has 3 signals (0 to 2)"]),
     "dangling modulation of channel B": (
         lambda p: (p.enable_channel(pydrel.Channel.B), p.set_modulation_source(pydrel.Channel.B, 1)),
-        ["error: channel B modulation source is signal 1, but the table has 1 signal (0)"]),
+        ["error: B modulation source is signal 1, but the table has 1 signal (0)"]),
     "source of a channel that is off": (lambda p: p.set_amplitude_source(pydrel.Coil.B2, 9), []),
     "mix that names itself": (lambda p: (p.add_constant_signal(1.0), p.add_mixed_signal(0, 1)),
                               ["error: signal 1 mixes itself (b_idx), but a mix must name other signals"]),
@@ -128,10 +128,11 @@ FINDINGS = {
                                  "error: signal 0 mixes itself (a_idx), but a mix must name other signals"]),
     "intensity above the set point": (lambda p: p.set_stimulation_intensity(0.5),
                                       ["warning: intensity 0.5 is above the machine description's "
-                                       "max_intensity_setpoint 0.3"]),
+                                       "max_intensity_setpoint 0.3, a limit of the factory description that every "
+                                       "composed protocol carries"]),
     "external input past the inputs": (
         lambda p: p.set_amplitude_source(pydrel.Coil.A2, 6, external=True),
-        ["warning: channel A coil 2 amplitude source is external input 6, but the machine has 6 external "
+        ["warning: A2 amplitude source is external input 6, but the machine has 6 external "
          "inputs (0 to 5)"]),
     "parameters that are not finite": (
         lambda p: (p.add_sine_signal(1.0, float("inf"), phase=float("nan")), p.add_ramp_signal(float("-inf"), 1, 1),
@@ -173,12 +174,13 @@ def test_files_that_cannot_be_read(tmp_path):
     run = drel("check", good, cut, tmp_path / "missing")
     assert run.returncode == 2
     assert run.stderr.decode().splitlines() == [
-        f"{cut}: cannot be read: unexpected end of data at byte 177 in "
+        f"{cut}: the protocol file ends early, probably truncated: unexpected end of data at byte 177 in "
         "channel_b_settings.amplitude2_source.external",
         f"{tmp_path / 'missing'}: cannot be read: No such file or directory",
     ]
     report = json.loads(drel("check", "--json", cut).stdout)
-    assert report["files"][0]["error"].startswith("unexpected end of data at byte 177")
+    assert report["files"][0]["error"].startswith("the protocol file ends early, probably truncated: "
+                                                  "unexpected end of data at byte 177")
     assert drel("show", cut).returncode == 2
 
 
@@ -245,12 +247,76 @@ def test_show_summary_of_short_waveforms(tmp_path, entry, line):
         (["list", "p.drel"], 2, "drel: unknown command 'list'"),
         (["show", "--strict", "p.drel"], 2, "drel: unknown option '--strict' for show"),
         (["check"], 2, "drel: no file given"),
+        (["plot", "-o", "pic.png", "p.drel"], 2, "drel: drel plot writes SVG only, to a name that ends in .svg, not "
+                                                 "'pic.png'; for PNG or PDF, draw the protocol with matplotlib: "
+                                                 "drel.load(FILE).plot().savefig(OUT)\nusage: drel plot"),
+        (["plot", "-opic.svg.pdf", "p.drel"], 2, "drel: drel plot writes SVG only"),
     ],
 )
 def test_command_line(args, status, output):
     run = drel(*args)
     assert run.returncode == status
     assert (run.stdout if status == 0 else run.stderr).decode().startswith(output)
+
+
+# Each command's help gives its own exit status and none of another's.
+EXIT_STATUSES = {
+    "show": "Exit status: 2 when a file could not be read or is no protocol file, or the command line was wrong; "
+            "else 0.",
+    "check": "else 1 when some file has an error (or, with --strict, a warning); else 0",
+    "diff": "Exit status, as cmp's and diff's: 0 when A and B hold the same protocol, 1 when they differ",
+    "plot": "the picture could not be written",
+}
+
+
+@pytest.mark.parametrize("command", EXIT_STATUSES)
+def test_each_help_gives_its_own_exit_status(command):
+    text = " ".join(drel(command, "--help").stdout.decode().split())
+    assert EXIT_STATUSES[command] in text
+    assert [other for other, status in EXIT_STATUSES.items() if other != command and status in text] == []
+
+
+@pytest.mark.parametrize("name", ["pic.svg", "PIC.SVG", "-"])
+def test_plot_writes_svg_to_an_svg_name(tmp_path, name):
+    path = saved(pydrel.Protocol(), tmp_path)
+    run = subprocess.run([str(DREL), "plot", "-o", name, str(path)], capture_output=True, cwd=tmp_path)
+    assert run.returncode == 0 and run.stderr == b""
+    picture = run.stdout if name == "-" else (tmp_path / name).read_bytes()
+    assert picture.startswith(b"<svg ")
+
+
+def test_the_package_knows_its_version():
+    import drel as package
+    assert package.__version__ == VERSION == drel("--version").stdout.decode().split()[1]
+
+
+# What the bytes are, said first: not a protocol file, a truncated one or a
+# damaged one; then where they stop fitting.
+@pytest.mark.partial_files
+@pytest.mark.parametrize("spoil, verdict", [
+    (lambda b: b"Session notes: 20 minutes at 10 Hz.\n", "not a protocol file: boolean byte 53 (expected 00 or 01) "
+                                                        "at byte 0 in running_on_target_machine"),
+    (lambda b: b"", "not a protocol file: unexpected end of data at byte 0 in running_on_target_machine"),
+    (lambda b: b[:1], "the protocol file ends early, probably truncated: unexpected end of data at byte 1 in "
+                      "machine_config.supply_voltage"),
+    (lambda b: b[:-1], "the protocol file ends early, probably truncated: unexpected end of data at byte 200 in "
+                       "monitor_subsampling_factor"),
+    (lambda b: b[:151] + b"\x07" + b[152:], "a damaged protocol file: signal variant 7 (expected 0 to 4) at byte 151 "
+                                           "in signals[0]"),
+    (lambda b: b + b[:201], "a damaged protocol file: 201 bytes after the last field, monitor_subsampling_factor, "
+                            "at byte 201"),
+    (lambda b: b + bytes(202), "not a protocol file: 202 bytes after the last field, monitor_subsampling_factor, "
+                               "at byte 201"),
+])
+def test_a_refusal_says_what_the_bytes_are(tmp_path, spoil, verdict):
+    import drel as package
+    path = tmp_path / "x.drel"
+    path.write_bytes(spoil(saved(pydrel.Protocol(), tmp_path).read_bytes()))
+    run = drel("check", path)
+    assert (run.returncode, run.stderr.decode()) == (2, f"{path}: {verdict}\n")
+    with pytest.raises(package.DecodeError) as raised:
+        package.load(path)
+    assert str(raised.value) == verdict
 
 
 def with_signals(tmp_path, name, entries):
@@ -267,13 +333,13 @@ SCALE = 100 if os.environ.get("PYDREL_SANITIZED") == "1" else 1
 MIX_CYCLES = 1_000_000 // SCALE  # signal 2k mixes 2k+1 and back
 HOSTILE = {
     "endless zeros": (["check", "/dev/zero"], None, 2,
-                      "/dev/zero: cannot be read: more than 1048576 bytes after the last field, "
+                      "/dev/zero: not a protocol file: more than 1048576 bytes after the last field, "
                       "monitor_subsampling_factor, at byte 124"),
     "endless text on standard input": (["check", "-"], "yes", 2,
-                                       "-: cannot be read: boolean byte 79 (expected 00 or 01) at byte 0 "
+                                       "-: not a protocol file: boolean byte 79 (expected 00 or 01) at byte 0 "
                                        "in running_on_target_machine"),
     "a file and more through a pipe": (["check", "-"], "default+5", 2,
-                                       "-: cannot be read: 5 bytes after the last field, "
+                                       "-: a damaged protocol file: 5 bytes after the last field, "
                                        "monitor_subsampling_factor, at byte 201"),
     "two-signal mix cycles": (["check", "cycles.drel"], None, 1,
                               "cycles.drel: error: signal 0 mixes itself through signals 0 -> 1 -> 0, "

@@ -146,7 +146,7 @@ def test_unreadable(tmp_path, cut, error, offset, path):
         return
     assert (raised.value.offset, raised.value.path) == (offset, path)
     # The same words as drel check, and the same from memory.
-    assert run_drel("check", target).stderr.decode() == f"{target}: cannot be read: {raised.value}\n"
+    assert run_drel("check", target).stderr.decode() == f"{target}: {raised.value}\n"
     with pytest.raises(error, match=f"at byte {offset}"):
         drel.loads(target.read_bytes())
 

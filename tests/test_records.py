@@ -187,7 +187,7 @@ def lying_file(tmp_path):
     return path
 
 
-LYING = "signal variant 9 (expected 0 to 4) at byte 3454 in signals[1100]"
+LYING = "a damaged protocol file: signal variant 9 (expected 0 to 4) at byte 3454 in signals[1100]"
 # Reading the file may take what it needs, but not what its count claims
 # (1.6 GB of signals): an allocation limit under the sanitizers, whose
 # shadow memory an address-space limit would not leave room for.
@@ -208,7 +208,7 @@ def test_a_lying_count_costs_little(tmp_path, how):
     if how == "drel check":
         run = run_python(limit + f"sys.exit(subprocess.run([{str(DREL)!r}, 'check', {str(path)!r}]).returncode)",
                          env=env)
-        assert (run.returncode, run.stderr) == (2, f"{path}: cannot be read: {LYING}\n")
+        assert (run.returncode, run.stderr) == (2, f"{path}: {LYING}\n")
     else:
         run = run_python(limit + textwrap.dedent(f"""
             import drel
@@ -297,8 +297,8 @@ def test_a_file_that_reports_no_size_is_read_as_a_pipe(tmp_path, monkeypatch):
         while open(cmdline, "rb").read() != data + b"\x00" and time.monotonic() < deadline:
             time.sleep(0.01)
         assert os.stat(cmdline).st_size == 0
-        trailing = "1 byte after the last field, monitor_subsampling_factor, at byte 201"
-        assert run_drel("check", cmdline).stderr.decode() == f"{cmdline}: cannot be read: {trailing}\n"
+        trailing = "a damaged protocol file: 1 byte after the last field, monitor_subsampling_factor, at byte 201"
+        assert run_drel("check", cmdline).stderr.decode() == f"{cmdline}: {trailing}\n"
         with pytest.raises(drel.DecodeError, match=trailing):
             drel.load(cmdline)
     finally:

@@ -370,6 +370,8 @@ Ref initialise() {
         }
     } release;
     Ref module = Ref::checked(PyModule_Create(&module_def));
+    bind::throw_on_failure(PyModule_AddStringConstant(module.get(), "version", DREL_VERSION));
+    bind::throw_on_failure(PyModule_Add(module.get(), "SAMPLING_RATE", PyFloat_FromDouble(protocols::config::SAMPLING_RATE)));
     bind::throw_on_failure(PyUnstable_AtExit(PyInterpreterState_Get(), forget, nullptr));
     release.done = true;
     return module;

@@ -18,10 +18,7 @@
 namespace protocols {
 namespace {
 
-std::string number(double x) {
-    char buf[text::MAX_FLOAT_TEXT];
-    return std::string(buf, text::format_float(buf, x));
-}
+std::string number(double x) { return text::float_text(x); }
 
 std::string number(std::uint64_t n) { return std::to_string(n); }
 
@@ -45,32 +42,34 @@ void check_limits(const Settings& s, Findings& f) {
     } else if (x > s.machine_config.max_intensity_setpoint) {
         // The machine description does not fix the set point's unit.
         f.warning("intensity " + number(x) + " is above the machine description's max_intensity_setpoint " +
-                  number(s.machine_config.max_intensity_setpoint));
+                  number(s.machine_config.max_intensity_setpoint) +
+                  ", a limit of the factory description that every composed protocol carries");
     }
 }
 
+// A channel's sources, by the API's names ("A1 amplitude source", "A
+// modulation source"), and the coil description and LC setting it uses, by
+// their numbers in the machine description.
 void check_channel(const Settings& s, const ChannelSettings& c, char name, Findings& f) {
     if (!c.enabled) return;
-    const std::string channel = std::string("channel ") + name;
-    const std::pair<const SignalSourceSelection*, const char*> sources[] = {
-        {&c.amplitude1_source, " coil 1 amplitude source"},
-        {&c.amplitude2_source, " coil 2 amplitude source"},
-        {&c.modulation_source, " modulation source"},
-    };
-    for (const auto& [source, what] : sources) {
-        if (const auto missing = missing_source(s, *source)) {
+    for (const Route& r : routes(s)) {
+        if (r.settings != &c) continue;
+        if (const auto missing = missing_source(s, *r.source)) {
+            const std::string what = r.name() + (r.role == Route::Role::Modulation ? " source" : " amplitude source");
             // A signal the table lacks is an error; an input is the machine's to have.
-            if (source->external_selected) f.warning(channel + what + " is " + *missing);
-            else f.error(channel + what + " is " + *missing);
+            if (r.source->external_selected) f.warning(what + " is " + *missing);
+            else f.error(what + " is " + *missing);
         }
     }
+    const std::string channel = std::string("channel ") + name;
     const auto& coils = s.machine_config.coils;
     if (c.coil_idx >= coils.size()) {
-        f.warning(channel + " uses coil " + number(c.coil_idx) + ", but the machine describes " +
+        f.warning(channel + " uses coil " + number(c.coil_idx) + " of the machine description, but it describes " +
                   how_many(coils.size(), "coil", "coils"));
     } else if (c.coil_setting_idx >= coils[c.coil_idx].settings.size()) {
-        f.warning(channel + " uses setting " + number(c.coil_setting_idx) + " of coil " + number(c.coil_idx) +
-                  ", but that coil has " + how_many(coils[c.coil_idx].settings.size(), "setting", "settings"));
+        f.warning(channel + " uses setting " + number(c.coil_setting_idx) + " of the machine description's coil " +
+                  number(c.coil_idx) + ", but that coil has " +
+                  how_many(coils[c.coil_idx].settings.size(), "setting", "settings"));
     }
 }
 

@@ -118,7 +118,8 @@ public:
         path_.clear();
         fail(Kind::TrailingData, at,
              std::string(more ? "more than " : "") + std::to_string(more ? TRAILING_PROBE : extra) +
-                 (extra == 1 ? " byte" : " bytes") + " after the last field, " + std::string(LAST_FIELD) + ",");
+                 (extra == 1 ? " byte" : " bytes") + " after the last field, " + std::string(LAST_FIELD) + ",",
+             extra);
     }
 
 private:
@@ -157,10 +158,12 @@ private:
         return out;
     }
 
-    [[noreturn]] void fail(Kind kind, std::uint64_t at, const std::string& problem) const {
-        DecodeError e{kind, at, path(), problem + " at byte " + std::to_string(at)};
-        if (!e.path.empty()) e.message += " in " + e.path;
-        throw Failure{std::move(e)};
+    [[noreturn]] void fail(Kind kind, std::uint64_t at, const std::string& problem, std::uint64_t trailing = 0) const {
+        std::string where = path();
+        const DecodeError::Verdict verdict = verdict_of(kind, where, at, trailing);
+        std::string message = std::string(verdict_text(verdict)) + ": " + problem + " at byte " + std::to_string(at);
+        if (!where.empty()) message += " in " + where;
+        throw Failure{DecodeError{kind, verdict, at, std::move(where), std::move(message)}};
     }
 
     // The stream offset of the read position.
@@ -332,6 +335,34 @@ private:
 };
 
 }  // namespace
+
+DecodeError::Verdict verdict_of(DecodeError::Kind kind, std::string_view path, std::uint64_t decoded,
+                                std::uint64_t trailing) noexcept {
+    using Verdict = DecodeError::Verdict;
+    // The fields that every protocol file begins with.
+    constexpr std::string_view first = std::get<0>(Settings::fields()).name;
+    constexpr std::string_view machine = std::get<1>(Settings::fields()).name;
+    const auto starts = [&](std::string_view field) {
+        return path.starts_with(field) && (path.size() == field.size() || path[field.size()] == '.' ||
+                                           path[field.size()] == '[');
+    };
+    const bool beginning = starts(first) || starts(machine);
+    switch (kind) {
+        case Kind::EndOfData: return decoded == 0 ? Verdict::NotProtocol : Verdict::Truncated;
+        case Kind::CountTooLarge: return beginning ? Verdict::NotProtocol : Verdict::Truncated;
+        case Kind::TrailingData: return trailing > decoded ? Verdict::NotProtocol : Verdict::Damaged;
+        default: return beginning ? Verdict::NotProtocol : Verdict::Damaged;
+    }
+}
+
+std::string_view verdict_text(DecodeError::Verdict verdict) noexcept {
+    switch (verdict) {
+        case DecodeError::Verdict::NotProtocol: return "not a protocol file";
+        case DecodeError::Verdict::Truncated: return "the protocol file ends early, probably truncated";
+        case DecodeError::Verdict::Damaged: break;
+    }
+    return "a damaged protocol file";
+}
 
 Result<Settings, DecodeError> decode(ByteSource& source) {
     try {

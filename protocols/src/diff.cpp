@@ -9,6 +9,8 @@
 #include <variant>
 #include <vector>
 
+#include "protocols/config.hpp"
+#include "protocols/format.hpp"
 #include "protocols/wire.hpp"
 #include "scans.hpp"
 #include "text_writer.hpp"
@@ -158,6 +160,11 @@ std::string plural(std::uint64_t n, std::string_view one, std::string_view many)
     return std::to_string(n) + " " + std::string(n == 1 ? one : many);
 }
 
+// When a sample plays, at the sampling rate: "44.9992".
+std::string seconds(std::uint64_t sample) {
+    return text::float_text(static_cast<double>(sample) / config::SAMPLING_RATE);
+}
+
 std::string hex_bits(std::uint64_t bits) {
     static constexpr char digits[] = "0123456789abcdef";
     std::string out = "0x";
@@ -198,11 +205,13 @@ std::string diff_line(const Difference& d) {
                 line += plural(d.a_count, "level", "levels") + " -> " + plural(d.b_count, "level", "levels");
             } else if (d.levels->differing == 1) {
                 line += "1 of " + plural(d.a_count, "level", "levels") + " differs, sample " +
-                        std::to_string(d.levels->first) + ", by " + plural(d.levels->max_abs, "level", "levels");
+                        std::to_string(d.levels->first) + " (" + seconds(d.levels->first) + " s), by " +
+                        plural(d.levels->max_abs, "level", "levels");
             } else {
                 line += std::to_string(d.levels->differing) + " of " + std::to_string(d.a_count) +
                         " levels differ, samples " + std::to_string(d.levels->first) + " to " +
-                        std::to_string(d.levels->last) + ", by at most " + plural(d.levels->max_abs, "level", "levels");
+                        std::to_string(d.levels->last) + " (" + seconds(d.levels->first) + " to " +
+                        seconds(d.levels->last) + " s), by at most " + plural(d.levels->max_abs, "level", "levels");
             }
             break;
     }
@@ -237,6 +246,13 @@ std::string diff_json(const Difference& d) {
                 number("differing", of(&Difference::Levels::differing));
                 number("first", of(&Difference::Levels::first));
                 number("last", of(&Difference::Levels::last));
+                for (const auto& [key, member] : {std::pair{"first_s", &Difference::Levels::first},
+                                                  std::pair{"last_s", &Difference::Levels::last}}) {
+                    out += ", \"";
+                    out += key;
+                    out += "\": ";
+                    out += d.levels ? seconds((*d.levels).*member) : "null";
+                }
                 number("max_abs", of(&Difference::Levels::max_abs));
             }
             break;

@@ -56,17 +56,17 @@ INSTANTIATE_TEST_SUITE_P(
                   {{E, "signal 0 has 2 levels outside 0 to 32767, the first -5 at sample 17"}}},
         CheckCase{"coil past the machine's",
                   [](Settings& s) { s.channel_a_settings.coil_idx = 2; },
-                  {{W, "channel A uses coil 2, but the machine describes 1 coil (0)"}}},
+                  {{W, "channel A uses coil 2 of the machine description, but it describes 1 coil (0)"}}},
         CheckCase{"coil setting past the coil's",
                   [](Settings& s) {
                       s.channel_b_settings.enabled = true;
                       s.channel_b_settings.coil_setting_idx = 3;
                   },
-                  {{W, "channel B uses setting 3 of coil 0, but that coil has 1 setting (0)"}}},
+                  {{W, "channel B uses setting 3 of the machine description's coil 0, but that coil has 1 setting (0)"}}},
         CheckCase{"empty table", [](Settings& s) { s.signals.clear(); },
-                  {{E, "channel A coil 1 amplitude source is signal 0, but the table has no signals"},
-                   {E, "channel A coil 2 amplitude source is signal 0, but the table has no signals"},
-                   {E, "channel A modulation source is signal 0, but the table has no signals"}}},
+                  {{E, "A1 amplitude source is signal 0, but the table has no signals"},
+                   {E, "A2 amplitude source is signal 0, but the table has no signals"},
+                   {E, "A modulation source is signal 0, but the table has no signals"}}},
         CheckCase{"a cycle of a million mixes",
                   [](Settings& s) {
                       s.signals.clear();
@@ -126,21 +126,21 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"intensity at the set point", [](Settings& s) { s.intensity = 0.3; }, {}},
         CheckCase{"intensity above the set point", [](Settings& s) { s.intensity = above(0.3); },
                   {{W, "intensity 0.30000000000000004 is above the machine description's max_intensity_setpoint "
-                       "0.3"}}},
+                       "0.3, a limit of the factory description that every composed protocol carries"}}},
         CheckCase{"last external input",
                   [](Settings& s) { s.channel_a_settings.modulation_source = SignalSourceSelection::external_input(5); },
                   {}},
         CheckCase{"external input past the last",
                   [](Settings& s) { s.channel_a_settings.modulation_source = SignalSourceSelection::external_input(6); },
-                  {{W, "channel A modulation source is external input 6, but the machine has 6 external inputs "
+                  {{W, "A modulation source is external input 6, but the machine has 6 external inputs "
                        "(0 to 5)"}}},
         CheckCase{"signal one past the end",
                   [](Settings& s) { s.channel_a_settings.amplitude2_source.internal = 1; },
-                  {{E, "channel A coil 2 amplitude source is signal 1, but the table has 1 signal (0)"}}},
+                  {{E, "A2 amplitude source is signal 1, but the table has 1 signal (0)"}}},
         CheckCase{"coil one past the machine's", [](Settings& s) { s.channel_a_settings.coil_idx = 1; },
-                  {{W, "channel A uses coil 1, but the machine describes 1 coil (0)"}}},
+                  {{W, "channel A uses coil 1 of the machine description, but it describes 1 coil (0)"}}},
         CheckCase{"coil setting one past the coil's", [](Settings& s) { s.channel_a_settings.coil_setting_idx = 1; },
-                  {{W, "channel A uses setting 1 of coil 0, but that coil has 1 setting (0)"}}},
+                  {{W, "channel A uses setting 1 of the machine description's coil 0, but that coil has 1 setting (0)"}}},
         CheckCase{"mix of the last signal",
                   [](Settings& s) { s.signals = {constant(0.5), Signal{MixedSignalParams{0, 0}}}; }, {}},
         CheckCase{"mix of the signal one past the end",

@@ -116,40 +116,58 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, DecodeRefuses,
     ::testing::Values(
         Refused{"truncated", with(factory(), 177, 24, {}),
+                "the protocol file ends early, probably truncated: "
                 "unexpected end of data at byte 177 in channel_b_settings.amplitude2_source.external"},
-        Refused{"empty", {}, "unexpected end of data at byte 0 in running_on_target_machine"},
+        Refused{"empty", {}, "not a protocol file: "
+                "unexpected end of data at byte 0 in running_on_target_machine"},
         Refused{"a byte after the end", with(factory(), 201, 0, {0}),
+                "a damaged protocol file: "
                 "1 byte after the last field, monitor_subsampling_factor, at byte 201"},
         Refused{"boolean 2", with(factory(), 0, 1, {2}),
+                "not a protocol file: "
                 "boolean byte 02 (expected 00 or 01) at byte 0 in running_on_target_machine"},
         Refused{"trace flag ff", with(factory(), 190, 1, {0xff}),
+                "a damaged protocol file: "
                 "boolean byte ff (expected 00 or 01) at byte 190 in monitor_trace_visible[6]"},
-        Refused{"variant 5", with(factory(), 151, 1, {5}), "signal variant 5 (expected 0 to 4) at byte 151 in signals[0]"},
+        Refused{"variant 5", with(factory(), 151, 1, {5}), "a damaged protocol file: "
+                "signal variant 5 (expected 0 to 4) at byte 151 in signals[0]"},
         Refused{"huge signal count", with(factory(), 150, 1, {0x80, 0x80, 0x80, 0x80, 0x80, 0x20}),
+                "the protocol file ends early, probably truncated: "
                 "count 1099511627776 larger than the 50 bytes that remain can hold at byte 150 in signals"},
         Refused{"varint of 11 bytes", with(factory(), 200, 1, Bytes(10, 0x80)),
+                "a damaged protocol file: "
                 "varint longer than 10 bytes at byte 200 in monitor_subsampling_factor"},
         Refused{"varint beyond 64 bits", with(factory(), 200, 1, {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02}),
+                "a damaged protocol file: "
                 "varint beyond 64 bits at byte 200 in monitor_subsampling_factor"},
         Refused{"varint not shortest", with(factory(), 200, 1, {0x81, 0x00}),
+                "a damaged protocol file: "
                 "varint not in its shortest form at byte 200 in monitor_subsampling_factor"},
         Refused{"coil name not UTF-8", with(factory(), 12, 1, {0xff}),
+                "not a protocol file: "
                 "text that is not valid UTF-8 at byte 11 in machine_config.coils[0].name"},
         Refused{"level beyond 16 bits", with(waveform_file(), 154, 1, {0xff, 0xff, 0x04}),
+                "a damaged protocol file: "
                 "level beyond 16 bits at byte 154 in signals[0].samples[1]"},
         Refused{"level not shortest", with(waveform_file(), 153, 1, {0x8a, 0x00}),
+                "a damaged protocol file: "
                 "level not in its shortest form at byte 153 in signals[0].samples[0]"},
         Refused{"more levels than bytes", with(waveform_file(), 152, 1, {0x7f}),
+                "the protocol file ends early, probably truncated: "
                 "count 127 larger than the 43 bytes that remain can hold at byte 152 in signals[0].samples"},
         // A count is refused only when the bytes after it cannot hold it:
         // one byte a level, two a signal (an empty waveform).
         Refused{"levels that the rest holds exactly", cut_after_count(waveform_file(), 152, 43, 43, 0x02),
+                "the protocol file ends early, probably truncated: "
                 "unexpected end of data at byte 196 in channel_a_settings.enabled"},
         Refused{"levels a byte more than the rest", cut_after_count(waveform_file(), 152, 43, 42, 0x02),
+                "the protocol file ends early, probably truncated: "
                 "count 43 larger than the 42 bytes that remain can hold at byte 152 in signals[0].samples"},
         Refused{"signals that the rest holds exactly", cut_after_count(factory(), 150, 20, 40, 0x04, 0x00),
+                "the protocol file ends early, probably truncated: "
                 "unexpected end of data at byte 191 in channel_a_settings.enabled"},
         Refused{"signals a byte more than the rest", cut_after_count(factory(), 150, 20, 39, 0x04, 0x00),
+                "the protocol file ends early, probably truncated: "
                 "count 20 larger than the 39 bytes that remain can hold at byte 150 in signals"}));
 
 // Trailing bytes read through a pipe are counted up to TRAILING_PROBE.
@@ -169,9 +187,9 @@ private:
 
 TEST(DecodeTrailing, APipeCountsUpToItsProbe) {
     for (const auto& [extra, message] : {
-             std::pair{TRAILING_PROBE, "1048576 bytes after the last field, monitor_subsampling_factor, at byte 201"},
+             std::pair{TRAILING_PROBE, "not a protocol file: 1048576 bytes after the last field, monitor_subsampling_factor, at byte 201"},
              std::pair{TRAILING_PROBE + 1,
-                       "more than 1048576 bytes after the last field, monitor_subsampling_factor, at byte 201"},
+                       "not a protocol file: more than 1048576 bytes after the last field, monitor_subsampling_factor, at byte 201"},
          }) {
         Bytes file = factory();
         file.resize(file.size() + extra);
@@ -214,7 +232,7 @@ TEST(DecodeLevels, AcrossBufferEnds) {
         for (std::size_t k = k0; at[k] < end + 200; ++k) {
             const Bytes bad = with(file, at[k], bytes_of(levels[k]), {0xff, 0xff, 0x04});
             const std::string message =
-                "level beyond 16 bits at byte " + std::to_string(at[k]) + " in signals[0].samples[" + std::to_string(k) + "]";
+                "a damaged protocol file: level beyond 16 bits at byte " + std::to_string(at[k]) + " in signals[0].samples[" + std::to_string(k) + "]";
             PipeSource pipe(bad);
             for (const auto& result : {decode(bad), decode(pipe)}) {
                 ASSERT_FALSE(result);
@@ -264,6 +282,14 @@ TEST(DecodeRejection, EveryTruncationFails) {
         const auto result = decode(cut);
         ASSERT_FALSE(result) << n;
         EXPECT_LE(result.error().offset, n);
+        // Past the machine description (which ends at byte 134 in the
+        // factory's, one later with this coil name of one byte more), a cut
+        // file is called truncated, whatever field it cuts.
+        if (n >= 135) {
+            EXPECT_EQ(result.error().verdict, DecodeError::Verdict::Truncated) << n;
+        } else if (n == 0) {
+            EXPECT_EQ(result.error().verdict, DecodeError::Verdict::NotProtocol);
+        }
     }
 }
 

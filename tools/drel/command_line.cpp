@@ -66,22 +66,23 @@ std::string options_help(const Command& c, std::size_t indent) {
     return text;
 }
 
-std::string command_help(const Command& c, std::string_view exit_status) {
+std::string command_help(const Command& c) {
     std::string summary(c.summary);
     summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
     return usage(c.name) + "\n" + wrapped("", summary + ".") + "\n" + options_help(c, 2) +
-           "  -h, --help  this help\n\nA file may be any path; - reads standard input.\n\n" + std::string(exit_status);
+           "  -h, --help  this help\n\nA file may be any path; - reads standard input.\n\n" + wrapped("", c.exit_status);
 }
 
-std::string drel_help(std::string_view exit_status) {
+std::string drel_help() {
     std::string text = usage({}) + "\nReads protocol files (.drel) back.\n\n";
     for (const Command& c : *known) {
         std::string lead = "  " + std::string(c.name);
         lead.resize(11, ' ');
         text += wrapped(lead, c.summary) + options_help(c, 11);
     }
-    return text + "\n'drel COMMAND --help' shows a command's help.\nA file may be any path; - reads standard input.\n\n" +
-           std::string(exit_status);
+    return text +
+           "\n'drel COMMAND --help' shows a command's help and its exit status.\nA file may be any path; - reads "
+           "standard input.\n";
 }
 
 }  // namespace
@@ -106,13 +107,12 @@ int usage_error(const std::string& problem, std::string_view command) {
     return TROUBLE;
 }
 
-int run(const std::vector<Command>& commands, const std::vector<std::string>& args, std::string_view exit_status,
-        Output& out) {
+int run(const std::vector<Command>& commands, const std::vector<std::string>& args, Output& out) {
     known = &commands;
     if (args.empty()) return usage_error("a command is missing");
     const std::string& name = args[0];
     if (name == "--help" || name == "-h") {
-        out.write(drel_help(exit_status));
+        out.write(drel_help());
         return 0;
     }
     if (name == "--version") {
@@ -137,7 +137,7 @@ int run(const std::vector<Command>& commands, const std::vector<std::string>& ar
             continue;
         }
         if (a == "--help" || a == "-h") {
-            out.write(command_help(*command, exit_status));
+            out.write(command_help(*command));
             return 0;
         }
         const Option* option = nullptr;

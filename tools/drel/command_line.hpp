@@ -34,14 +34,14 @@ struct Command {
     std::vector<Option> options;
     std::size_t min_operands, max_operands;
     int (*run)(const Parsed&, Output&);
+    std::string_view exit_status;  // its paragraph in the command's help
 };
 
 // Runs the command that `args` name with its options and operands. "--help"
 // or "-h" prints the help of drel, or of the command after which it stands,
 // to `out`; a mistake in the command line is reported on standard error with
 // the usage, as exit status 2.
-int run(const std::vector<Command>& commands, const std::vector<std::string>& args, std::string_view exit_status,
-        Output& out);
+int run(const std::vector<Command>& commands, const std::vector<std::string>& args, Output& out);
 
 // "drel: PROBLEM" and the usage of `command` (of every command when empty)
 // on standard error; returns 2.

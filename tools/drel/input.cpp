@@ -13,21 +13,26 @@
 #include "protocols/decode.hpp"
 
 namespace drel {
+namespace {
+
+std::string cannot_read(const char* why) { return std::string("cannot be read: ") + why; }
+
+}  // namespace
 
 std::variant<protocols::Settings, std::string> read_protocol(const std::string& name) {
     using Ownership = protocols::FileSource::Ownership;
     const bool standard_input = name == "-";
     const int fd = standard_input ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::strerror(errno);
+    if (fd < 0) return cannot_read(std::strerror(errno));
     try {
         protocols::FileSource source(fd, standard_input ? Ownership::Borrowed : Ownership::Owned);
         auto decoded = protocols::decode(source);
         if (!decoded) return decoded.error().message;
         return std::move(decoded).value();
     } catch (const std::system_error& e) {
-        return std::strerror(e.code().value());
+        return cannot_read(std::strerror(e.code().value()));
     } catch (const std::bad_alloc&) {
-        return "out of memory";
+        return cannot_read("out of memory");
     }
 }
 

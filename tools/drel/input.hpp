@@ -8,10 +8,12 @@
 
 namespace drel {
 
-// The protocol in the file `name` ("-" for standard input), or why it cannot
-// be read: the system's description of a failed open or read, the
-// decoder's message, or that memory ran out. The file is read through a
-// fixed buffer and no further than the decoder needs.
+// The protocol in the file `name` ("-" for standard input), or what is wrong
+// with it, to follow "NAME: ": "cannot be read: " and the system's
+// description of a failed open or read (or that memory ran out), or the
+// decoder's message, which says whether the bytes are no protocol file, a
+// truncated one or a damaged one. The file is read through a fixed buffer
+// and no further than the decoder needs.
 std::variant<protocols::Settings, std::string> read_protocol(const std::string& name);
 
 }  // namespace drel

@@ -3,6 +3,7 @@
 // and what is printed is written as it is made, so memory holds the decoded
 // protocols at hand, whatever the size of the input or the output.
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -50,7 +51,7 @@ int show(const Parsed& args, Output& out) {
     for (std::size_t i = 0; i < files.size(); ++i) {
         const auto protocol = read_protocol(files[i]);
         if (const auto* error = std::get_if<std::string>(&protocol)) {
-            report(out, files[i] + ": cannot be read: " + *error);
+            report(out, files[i] + ": " + *error);
             status = TROUBLE;
             continue;
         }
@@ -80,7 +81,7 @@ int check(const Parsed& args, Output& out) {
             out.write(std::string(i > 0 ? ", " : "") + "{\"file\": " + json(files[i]) +
                       ", \"error\": " + (error != nullptr ? json(*error) : "null") + ", \"findings\": [");
         } else if (error != nullptr) {
-            report(out, files[i] + ": cannot be read: " + *error);
+            report(out, files[i] + ": " + *error);
         }
         if (error == nullptr) {
             bool first = true;
@@ -115,12 +116,15 @@ int diff(const Parsed& args, Output& out) {
             return usage_error("-n takes a count of differences from 1 on, not '" + *limit + "'", "diff");
         }
     }
+    if (a_name == "-" && b_name == "-") {
+        return usage_error("standard input can be read only once: give - for one of A and B", "diff");
+    }
     auto a = read_protocol(a_name);
     auto b = read_protocol(b_name);
     int status = SAME;
     for (const auto& [name, protocol] : {std::pair{&a_name, &a}, std::pair{&b_name, &b}}) {
         if (const auto* error = std::get_if<std::string>(protocol)) {
-            report(out, *name + ": cannot be read: " + *error);
+            report(out, *name + ": " + *error);
             status = TROUBLE;
         }
     }
@@ -146,15 +150,29 @@ std::string shown_name(const std::string& file) {
     return file.substr(file.find_last_of('/') + 1);
 }
 
+// Whether `name` ends in ".svg", in any case.
+bool svg_name(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string suffix = name.substr(name.size() - 4);
+    for (char& c : suffix) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return suffix == ".svg";
+}
+
 int plot(const Parsed& args, Output& out) {
     const std::string& file = args.operands[0];
+    const std::optional<std::string> to = args.value("-o");
+    if (to && *to != "-" && !svg_name(*to)) {
+        return usage_error("drel plot writes SVG only, to a name that ends in .svg, not '" + *to +
+                               "'; for PNG or PDF, draw the protocol with matplotlib: "
+                               "drel.load(FILE).plot().savefig(OUT)",
+                           "plot");
+    }
     const auto protocol = read_protocol(file);
     if (const auto* error = std::get_if<std::string>(&protocol)) {
-        report(out, file + ": cannot be read: " + *error);
+        report(out, file + ": " + *error);
         return TROUBLE;
     }
     const std::string picture = protocols::svg(std::get<protocols::Settings>(protocol), shown_name(file));
-    const std::optional<std::string> to = args.value("-o");
     if (!to || *to == "-") {
         out.write(picture);
         return SAME;
@@ -179,14 +197,19 @@ const std::vector<Command> COMMANDS = {
                              "and its modulation receive, and the signals no enabled channel uses"}},
      1,
      SIZE_MAX,
-     show},
+     show,
+     "Exit status: 2 when a file could not be read or is no protocol file, or the command line was wrong; "
+     "else 0."},
     {"check",
      "FILE...",
      "report what would go wrong on a stimulator, one finding a line: FILE: error|warning: message",
      {{"--json", nullptr, "the findings as JSON instead"}, {"--strict", nullptr, "count warnings as errors"}},
      1,
      SIZE_MAX,
-     check},
+     check,
+     "Exit status, as a compiler's: 2 when a file could not be read or is no protocol file, or the command line "
+     "was wrong; else 1 when some file has an error (or, with --strict, a warning); else 0: warnings alone are "
+     "printed and exit 0."},
     {"diff",
      "A B",
      "print what differs from A to B, one difference a line, named by its path in the text form; floats "
@@ -196,22 +219,22 @@ const std::vector<Command> COMMANDS = {
       {"-n", "COUNT", "stop after COUNT differences"}},
      2,
      2,
-     diff},
+     diff,
+     "Exit status, as cmp's and diff's: 0 when A and B hold the same protocol, 1 when they differ, 2 when a file "
+     "could not be read or is no protocol file, or the command line was wrong."},
     {"plot",
      "FILE",
      "draw the file as an SVG picture: a panel per channel, a lane for each coil's amplitude and its modulation on "
      "a time axis, waveforms by their exact envelope, and what drel check finds",
-     {{"-o", "OUT.svg", "write the picture to OUT.svg instead of standard output"}},
+     {{"-o", "OUT.svg", "write the picture to OUT.svg instead of standard output; SVG only: for PNG or PDF, use "
+                        "Settings.plot() of the drel package, with matplotlib"}},
      1,
      1,
-     plot},
+     plot,
+     "Exit status: 2 when the file could not be read or is no protocol file, the picture could not be written, "
+     "or the command line was wrong; else 0."},
 };
 
-constexpr const char* EXIT_STATUS =
-    "Exit status: 2 when a file could not be read or decoded, or the command\n"
-    "line was wrong; else 1 when check found an error in some file (or, with\n"
-    "--strict, a warning) or diff found a difference; else 0. Warnings alone\n"
-    "are printed and exit 0.\n";
 
 }  // namespace
 }  // namespace drel
@@ -223,7 +246,7 @@ int main(int argc, char** argv) {
     }
     try {
         drel::Output out;
-        const int status = drel::run(drel::COMMANDS, {argv + 1, argv + argc}, drel::EXIT_STATUS, out);
+        const int status = drel::run(drel::COMMANDS, {argv + 1, argv + argc}, out);
         out.flush();
         return status;
     } catch (const std::system_error& e) {

@@ -41,10 +41,15 @@ __all__ = [
 ]
 
 
+__version__: str = _native.version
+"""The version of pydrel and drel, as ``drel --version`` prints it."""
+
+
 class DecodeError(ValueError):
-    """Bytes that are not a protocol file. ``offset`` is the byte where they
-    stop fitting the format and ``path`` the field being read there (empty
-    after the last field); the message is the one ``drel check`` prints."""
+    """Bytes that are not a protocol file, or a truncated or damaged one.
+    ``offset`` is the byte where they stop fitting the format and ``path``
+    the field being read there (empty after the last field); the message is
+    the one ``drel check`` prints: which of the three it is, then where."""
 
     offset: int
     path: str
@@ -201,6 +206,16 @@ class WaveformDifference(Difference):
     first: int | None
     last: int | None
     max_abs: int | None
+
+    @property
+    def first_s(self) -> float | None:
+        """When the first differing sample plays, in seconds at 5000 samples/s."""
+        return None if self.first is None else self.first / _native.SAMPLING_RATE
+
+    @property
+    def last_s(self) -> float | None:
+        """When the last differing sample plays, in seconds."""
+        return None if self.last is None else self.last / _native.SAMPLING_RATE
 
 
 @dataclass(frozen=True, slots=True)

@@ -7,6 +7,9 @@ import numpy.typing as npt
 
 from . import DecodeError, Settings
 
+version: str
+SAMPLING_RATE: float
+
 def bind(classes_by_name: dict[str, type[Any]], decode_error: type[DecodeError], /) -> None: ...
 def loads(data: Buffer, /) -> Settings: ...
 def load(path: str | os.PathLike[str], /) -> Settings: ...

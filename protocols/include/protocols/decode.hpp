@@ -29,11 +29,33 @@ struct DecodeError {
         TextNotUtf8,
         CountTooLarge,     // more elements than the bytes that remain can hold
     };
+    // What the bytes are, in a reader's words: the lead of the message.
+    enum class Verdict : std::uint8_t {
+        NotProtocol,  // they fail where every protocol file begins, in its machine description
+        Truncated,    // a protocol file that ends early
+        Damaged,      // a protocol file with bytes that break the format
+    };
     Kind kind;
+    Verdict verdict;
     std::uint64_t offset;  // of the first byte that does not fit (the end of the data for EndOfData)
     std::string path;      // of the field: "channel_b_settings.modulation_source.external"; empty after the last
-    std::string message;   // e.g. "unexpected end of data at byte 187 in channel_b_settings.modulation_source.external"
+    // The verdict, then where the bytes stop fitting: "the protocol file ends
+    // early, probably truncated: unexpected end of data at byte 187 in
+    // channel_b_settings.modulation_source.external".
+    std::string message;
 };
+
+// The verdict on bytes that fail with `kind` at `path`, where `decoded`
+// bytes fit and `trailing` more follow the last field (for TrailingData):
+// a failure in the machine description, which every protocol file begins
+// with, or more trailing bytes than the protocol took, is no protocol file;
+// data that ends, or a count that the rest cannot hold, is a truncated one;
+// anything else is a damaged one.
+DecodeError::Verdict verdict_of(DecodeError::Kind kind, std::string_view path, std::uint64_t decoded,
+                                std::uint64_t trailing) noexcept;
+// "not a protocol file", "the protocol file ends early, probably truncated",
+// "a damaged protocol file".
+std::string_view verdict_text(DecodeError::Verdict verdict) noexcept;
 
 // Accepts exactly the bytes that encode() produces for some Settings, and so
 // encode(decode(bytes)) == bytes. Anything else is refused with the offset
