@@ -91,36 +91,42 @@ def test_type_checked_scripts(stubs_beside_the_build, tmp_path, script, status, 
     assert mypy(sys.executable, TYPING / script, tmp_path, MYPYPATH=path) == (status, errors)
 
 
+def project_files():
+    """The project's files: git's list of them, whatever else the work tree holds."""
+    run = subprocess.run(["git", "-c", "safe.directory=*", "-C", str(REPO), "ls-files", "-z"], capture_output=True)
+    if run.returncode != 0:
+        pytest.skip("the sources are not a git work tree: " + run.stderr.decode().strip())
+    return {name for name in run.stdout.decode().split("\0") if name}
+
+
+# What a user's work tree collects beside the project's files: a virtual
+# environment (whose interpreter link leads nowhere in another root), a
+# scratch script, the README's picture, saved protocols, caches and
+# editors' swap files.
+JUNK = [".venv/lib/python3.14/site-packages/x.py", "scratch.py", "scratch.txt", "session.png", "session.drel",
+        "examples/mine.drel", "protocols/src/.encode.cpp.swp", "tests/__pycache__/x.pyc", "notes/plan.md"]
+
+
 @pytest.fixture(scope="module")
 def dist(tmp_path_factory):
-    """An sdist of a copy of the work tree with the junk a work tree collects,
+    """An sdist of the project's files with the junk a work tree collects,
     and the wheel built from that sdist."""
     tmp = tmp_path_factory.mktemp("dist")
     src = tmp / "src"
-    shutil.copytree(REPO, src, ignore=shutil.ignore_patterns(".git", "build", "build-*", "__pycache__"))
-    for junk in [".venv/lib/python3.14/site-packages/x.py", "scratch.txt", "protocols/src/.encode.cpp.swp",
-                 "tests/__pycache__/x.pyc", "session.drel"]:
+    for name in project_files():
+        (src / name).parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(REPO / name, src / name, follow_symlinks=False)
+    for junk in JUNK:
         (src / junk).parent.mkdir(parents=True, exist_ok=True)
         (src / junk).write_text("junk")
+    (src / ".venv" / "bin").mkdir(parents=True)
+    (src / ".venv" / "bin" / "python3").symlink_to("/nowhere/python3")
     out = tmp / "out"
     env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
     run = subprocess.run([sys.executable, "-m", "build", "--no-isolation", "--outdir", str(out), str(src)],
                          capture_output=True, text=True, env=env, timeout=900)
     assert run.returncode == 0, run.stdout[-3000:] + run.stderr[-3000:]
     return out
-
-
-def project_files():
-    """The files of the work tree, less what .gitignore keeps out of it."""
-    ignored_dirs = {".git", "__pycache__", "dist", ".hypothesis", ".mypy_cache", ".venv"}
-    files = set()
-    for path in REPO.rglob("*"):
-        relative = path.relative_to(REPO)
-        if relative.parts[0].startswith("build") or ignored_dirs & set(relative.parts):
-            continue
-        if path.is_file() and path.suffix != ".drel":
-            files.add(relative.as_posix())
-    return files
 
 
 def test_sdist_holds_only_the_projects_files(dist):
