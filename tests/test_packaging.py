@@ -91,12 +91,23 @@ def test_type_checked_scripts(stubs_beside_the_build, tmp_path, script, status, 
     assert mypy(sys.executable, TYPING / script, tmp_path, MYPYPATH=path) == (status, errors)
 
 
-def project_files():
-    """The project's files: git's list of them, whatever else the work tree holds."""
-    run = subprocess.run(["git", "-c", "safe.directory=*", "-C", str(REPO), "ls-files", "-z"], capture_output=True)
+def git_files(*options):
+    run = subprocess.run(["git", "-c", "safe.directory=*", "-C", str(REPO), "ls-files", "-z", *options],
+                         capture_output=True)
     if run.returncode != 0:
         pytest.skip("the sources are not a git work tree: " + run.stderr.decode().strip())
     return {name for name in run.stdout.decode().split("\0") if name}
+
+
+def project_files():
+    """The project's files: git's list of them."""
+    return git_files()
+
+
+def work_tree_files():
+    """What the work tree holds besides what .gitignore keeps out: the
+    project's files, and a developer's new ones that git is not told of yet."""
+    return git_files("--cached", "--others", "--exclude-standard")
 
 
 # What a user's work tree collects beside the project's files: a virtual
@@ -109,17 +120,18 @@ JUNK = [".venv/lib/python3.14/site-packages/x.py", "scratch.py", "scratch.txt", 
 
 @pytest.fixture(scope="module")
 def dist(tmp_path_factory):
-    """An sdist of the project's files with the junk a work tree collects,
+    """An sdist of the work tree's files with the junk a work tree collects,
     and the wheel built from that sdist."""
     tmp = tmp_path_factory.mktemp("dist")
     src = tmp / "src"
-    for name in project_files():
-        (src / name).parent.mkdir(parents=True, exist_ok=True)
-        shutil.copy2(REPO / name, src / name, follow_symlinks=False)
+    for name in work_tree_files():
+        if (REPO / name).is_file():
+            (src / name).parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy2(REPO / name, src / name, follow_symlinks=False)
     for junk in JUNK:
         (src / junk).parent.mkdir(parents=True, exist_ok=True)
         (src / junk).write_text("junk")
-    (src / ".venv" / "bin").mkdir(parents=True)
+    (src / ".venv" / "bin").mkdir(parents=True, exist_ok=True)
     (src / ".venv" / "bin" / "python3").symlink_to("/nowhere/python3")
     out = tmp / "out"
     env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
@@ -131,8 +143,9 @@ def dist(tmp_path_factory):
 
 def test_sdist_holds_only_the_projects_files(dist):
     with tarfile.open(dist / f"pydrel-{VERSION}.tar.gz") as sdist:
-        names = {name.split("/", 1)[1] for name in sdist.getnames() if "/" in name}
-    assert names - {"PKG-INFO"} == project_files() - {".gitignore"}
+        names = {name.split("/", 1)[1] for name in sdist.getnames() if "/" in name} - {"PKG-INFO"}
+    assert project_files() - {".gitignore"} - names == set()  # every file of the project
+    assert names - work_tree_files() == set() and names.isdisjoint(JUNK)  # and no junk
 
 
 def test_wheel_holds_the_module_the_stubs_and_drel(dist):
