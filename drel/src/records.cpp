@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "levels.hpp"
+#include "protocols/field_path.hpp"
 #include "protocols/wire.hpp"
 
 namespace drel {
@@ -158,41 +159,8 @@ private:
     std::size_t next_shared_ = 0;
 };
 
-// Where the walk stands, "signals[2].amplitude", spelt out only for a message.
-class Path {
-public:
-    class Step {
-    public:
-        Step(Path& path, std::string_view name) : path_(path) { path_.steps_.push_back({name, 0}); }
-        Step(Path& path, std::size_t index) : path_(path) { path_.steps_.push_back({{}, index}); }
-        Step(const Step&) = delete;
-        Step& operator=(const Step&) = delete;
-        ~Step() { path_.steps_.pop_back(); }
-
-    private:
-        Path& path_;
-    };
-
-    std::string text() const {
-        std::string out;
-        for (const auto& [name, index] : steps_) {
-            if (name.empty()) {
-                out += '[' + std::to_string(index) + ']';
-            } else {
-                if (!out.empty()) out += '.';
-                out += name;
-            }
-        }
-        return out.empty() ? "the protocol" : out;
-    }
-
-private:
-    struct Entry {
-        std::string_view name;
-        std::size_t index;
-    };
-    std::vector<Entry> steps_;
-};
+// Where the walk stands, "signals[2].amplitude"; "the protocol" at the top.
+std::string where(const protocols::FieldPath& path) { return path.empty() ? "the protocol" : path.text(); }
 
 // The rule for the values of hand-built records. Every object it looks at is
 // held by a strong reference while it does: a value that is replaced or
@@ -223,7 +191,7 @@ private:
             if (shared_ != nullptr && is_levels_array(o)) {
                 shared_->push_back(Ref::borrow(o));
             } else {
-                out = levels_of(o, path_.text());
+                out = levels_of(o, where(path_));
                 if (shared_ != nullptr) shared_->emplace_back();
             }
         } else if constexpr (kind == WireKind::Array || kind == WireKind::FixedArray) {
@@ -244,9 +212,10 @@ private:
         wrong_type(o, "a bool");
     }
 
-    // An int (not a bool) or a NumPy integer, from 0 to 2**64 - 1.
+    // An int (not a bool, nor another subclass) or a NumPy integer, from 0
+    // to 2**64 - 1.
     std::uint64_t unsigned_integer(PyObject* o) {
-        if (PyLong_Check(o) && !PyBool_Check(o)) {
+        if (PyLong_CheckExact(o)) {
             const unsigned long long v = PyLong_AsUnsignedLongLong(o);
             if (v != static_cast<unsigned long long>(-1) || !PyErr_Occurred()) return v;
             PyErr_Clear();
@@ -263,10 +232,13 @@ private:
         refuse(PyExc_ValueError, std::move(detail));
     }
 
-    // A float, an int (not a bool), or a NumPy integer or floating scalar.
+    // A float, an int (not a bool), or a NumPy integer or floating scalar;
+    // no other subclass of float or int, whose value Python may see through
+    // methods of its own. A number beyond the range of a double is refused,
+    // whatever its type.
     double floating(PyObject* o) {
-        if (PyFloat_Check(o)) return PyFloat_AS_DOUBLE(o);  // every bit, NaN payloads too
-        if (PyLong_Check(o) && !PyBool_Check(o)) {
+        if (PyFloat_CheckExact(o)) return PyFloat_AS_DOUBLE(o);  // every bit, NaN payloads too
+        if (PyLong_CheckExact(o)) {
             const double v = PyLong_AsDouble(o);
             if (v != -1.0 || !PyErr_Occurred()) return v;
             if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw PythonError{};
@@ -274,13 +246,16 @@ private:
             refuse(PyExc_OverflowError, Ref::steal(PyUnicode_FromString("is an int too large for a float")));
         }
         const NumpyScalar scalar = numpy_scalar(o);
-        if (scalar == NumpyScalar::Integer || scalar == NumpyScalar::Floating) return numpy_double_value(o);
+        if (scalar == NumpyScalar::Integer || scalar == NumpyScalar::Floating) {
+            if (const auto v = numpy_double_value(o)) return *v;
+            refuse(PyExc_OverflowError, Ref::steal(PyUnicode_FromString("is a number too large for a float")));
+        }
         wrong_type(o, "a float");
     }
 
-    // A str that UTF-8 can encode: no lone surrogates.
+    // A str (no subclass) that UTF-8 can encode: no lone surrogates.
     void text(PyObject* o, std::string& out) {
-        if (!PyUnicode_Check(o)) wrong_type(o, "a str");
+        if (!PyUnicode_CheckExact(o)) wrong_type(o, "a str");
         Py_ssize_t size = 0;
         const char* utf8 = PyUnicode_AsUTF8AndSize(o, &size);
         if (utf8 == nullptr) {
@@ -291,12 +266,13 @@ private:
         out.assign(utf8, static_cast<std::size_t>(size));
     }
 
-    // A tuple or a list (read as it is now: a copy of its items).
+    // A tuple or a list, no subclass of either (read as it is now: a copy of
+    // its items).
     template <class V>
     void sequence(PyObject* o, V& out) {
         Ref items;
-        if (PyTuple_Check(o)) items = Ref::borrow(o);
-        else if (PyList_Check(o)) items = Ref::checked(PyList_AsTuple(o));
+        if (PyTuple_CheckExact(o)) items = Ref::borrow(o);
+        else if (PyList_CheckExact(o)) items = Ref::checked(PyList_AsTuple(o));
         else wrong_type(o, "a tuple or a list");
         const auto n = static_cast<std::size_t>(PyTuple_GET_SIZE(items.get()));
         if constexpr (protocols::wire_kind<V> == WireKind::FixedArray) {
@@ -307,15 +283,16 @@ private:
             out.resize(n);
         }
         for (std::size_t i = 0; i < n; ++i) {
-            Path::Step step(path_, i);
+            protocols::FieldPath::Step step(path_, i);
             value(PyTuple_GET_ITEM(items.get(), static_cast<Py_ssize_t>(i)), out[i]);
         }
     }
 
+    // Of the record's class itself: a subclass may keep fields of its own,
+    // which Python shows and the slots read here would not.
     template <class T>
     bool is(PyObject* o) const {
-        return PyObject_TypeCheck(o,
-                                  reinterpret_cast<PyTypeObject*>(classes_.records[checked_record_index<T>()].type.get()));
+        return Py_IS_TYPE(o, reinterpret_cast<PyTypeObject*>(classes_.records[checked_record_index<T>()].type.get()));
     }
 
     template <class T>
@@ -323,7 +300,7 @@ private:
         const RecordClass& c = classes_.records[checked_record_index<T>()];
         std::size_t i = 0;
         protocols::for_each_field(out, [&](std::string_view name, auto& member) {
-            Path::Step step(path_, name);
+            protocols::FieldPath::Step step(path_, name);
             PyObject* item = slot(o, c.offsets[i++]);
             if (item == nullptr) refuse(PyExc_TypeError, Ref::steal(PyUnicode_FromString("is not set")));
             value(item, member);
@@ -341,7 +318,7 @@ private:
     // "{path} {detail}", as `type`.
     [[noreturn]] void refuse(PyObject* type, Ref detail) const {
         if (!detail) throw PythonError{};
-        bind::raise(type, Ref::steal(PyUnicode_FromFormat("%s %U", path_.text().c_str(), detail.get())));
+        bind::raise(type, Ref::steal(PyUnicode_FromFormat("%s %U", where(path_).c_str(), detail.get())));
     }
 
     [[noreturn]] void wrong_type(PyObject* o, const std::string& expected) const {
@@ -351,7 +328,7 @@ private:
 
     const Classes& classes_;
     SharedLevels* shared_;
-    Path path_;
+    protocols::FieldPath path_;
 };
 
 template <std::size_t... I>

@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "protocols/field_path.hpp"
 #include "protocols/huge_pages.hpp"
 #include "level_varints.hpp"
 #include "protocols/utf8.hpp"
@@ -76,7 +77,7 @@ public:
             get_array(value);
         } else if constexpr (kind == WireKind::FixedArray) {
             for (std::size_t i = 0; i < value.size(); ++i) {
-                Part part(*this, i);
+                Part part(path_, i);
                 get(value[i]);
             }
         } else if constexpr (kind == WireKind::Variant) {
@@ -92,7 +93,7 @@ public:
         } else {
             static_assert(kind == WireKind::Record);
             for_each_field(value, [this](std::string_view name, auto& field) {
-                Part part(*this, name);
+                Part part(path_, name);
                 get(field);
             });
         }
@@ -123,43 +124,15 @@ public:
     }
 
 private:
-    // One step of the path of the field being read: a name or an index.
-    struct Step {
-        std::string_view name;
-        std::size_t index;
-    };
-    class Part {
-    public:
-        Part(Decoder& d, std::string_view name) : d_(d) { d_.path_.push_back({name, 0}); }
-        Part(Decoder& d, std::size_t index) : d_(d) { d_.path_.push_back({{}, index}); }
-        Part(const Part&) = delete;
-        Part& operator=(const Part&) = delete;
-        ~Part() { d_.path_.pop_back(); }
-
-    private:
-        Decoder& d_;
-    };
+    using Part = FieldPath::Step;
 
     static std::string hex(std::uint8_t b) {
         constexpr char digits[] = "0123456789abcdef";
         return {digits[b >> 4], digits[b & 15]};
     }
 
-    std::string path() const {
-        std::string out;
-        for (const Step& s : path_) {
-            if (s.name.empty()) {
-                out += '[' + std::to_string(s.index) + ']';
-            } else {
-                if (!out.empty()) out += '.';
-                out += s.name;
-            }
-        }
-        return out;
-    }
-
     [[noreturn]] void fail(Kind kind, std::uint64_t at, const std::string& problem, std::uint64_t trailing = 0) const {
-        std::string where = path();
+        std::string where = path_.text();
         const DecodeError::Verdict verdict = verdict_of(kind, where, at, trailing);
         std::string message = std::string(verdict_text(verdict)) + ": " + problem + " at byte " + std::to_string(at);
         if (!where.empty()) message += " in " + where;
@@ -260,7 +233,7 @@ private:
         for (std::size_t i = 0; i < n; ++i) {
             make_room(value, n, FIRST_ELEMENTS);
             value.emplace_back();
-            Part part(*this, i);
+            Part part(path_, i);
             get(value.back());
         }
     }
@@ -305,7 +278,7 @@ private:
     }
 
     void get_one_level(Levels& levels) {
-        Part part(*this, levels.size());
+        Part part(path_, levels.size());
         const std::uint64_t at = offset();
         std::uint32_t z = 0;
         for (unsigned k = 0;; ++k) {
@@ -331,7 +304,7 @@ private:
     const std::uint8_t* p_;
     std::uint8_t* end_;
     std::uint64_t base_ = 0;  // the stream offset of buffer_[0]
-    std::vector<Step> path_;
+    FieldPath path_;
 };
 
 }  // namespace
