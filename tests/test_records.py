@@ -54,6 +54,35 @@ def coil_name(name):
 LEVELS = np.arange(50)
 LEVEL_RULE = "but a level is a 16-bit integer, from -32768 to 32767"
 
+
+# Subclasses whose own fields and methods Python sees, and the native code
+# would not: refused, so that no value reaches a file but the one Python shows.
+@dataclasses.dataclass(frozen=True, slots=True)
+class MySine(drel.Sine):
+    depth: float = 1.0
+
+
+class MyTuple(tuple):
+    def __getitem__(self, i):
+        return drel.Constant(0.5)
+
+
+class MyStr(str):
+    pass
+
+
+class MyFloat(float):
+    def __float__(self):
+        return 0.75
+
+
+class MyChannel(drel.ChannelSettings):
+    __slots__ = ()
+
+
+def misaligned(levels):
+    return np.frombuffer(b"\0" + levels.astype(np.int16).tobytes(), np.int16, offset=1)
+
 # A change to the base record -> None where it is taken (and composed
 # exactly), else what str(), check() and to_protocol() all raise.
 HAND_BUILT = {
@@ -62,6 +91,12 @@ HAND_BUILT = {
     "an int intensity": (lambda s: R(s, intensity=0), None),
     "a NumPy float32 intensity": (lambda s: R(s, intensity=np.float32(0.25)), None),
     "a NumPy int index": (source(internal=np.int64(1)), None),
+    **{f"an index of 0 as {t.__name__}": (source(internal=t(0)), None)
+       for t in (np.int8, np.int16, np.int32, np.int64, np.uint8, np.uint16, np.uint32, np.uint64)},
+    "an index of 2**64 - 1": (signal(2, b_idx=2**64 - 1), None),
+    "an index of 2**64 - 1 as uint64": (signal(2, a_idx=np.uint64(2**64 - 1)), None),
+    "a NumPy long double within doubles": (lambda s: R(s, intensity=np.longdouble(0.25)), None),
+    "misaligned int16 levels": (signal(0, samples=misaligned(LEVELS)), None),
     "a NumPy bool": (channel("channel_b_settings", enabled=np.True_), None),
     "uint8 levels": (signal(0, samples=LEVELS.astype(np.uint8)), None),
     "byte-swapped levels": (signal(0, samples=LEVELS.astype(">i2")), None),
@@ -87,6 +122,21 @@ HAND_BUILT = {
     "a str intensity": (lambda s: R(s, intensity="0.3"), (TypeError, "intensity must be a float, not 'str'")),
     "an intensity beyond floats": (lambda s: R(s, intensity=10**400),
                                    (OverflowError, "intensity is an int too large for a float")),
+    "a NumPy long double beyond doubles": (lambda s: R(s, intensity=np.longdouble("1e400")),
+                                           (OverflowError, "intensity is a number too large for a float")),
+    "a negative NumPy long double beyond doubles": (signal(1, phase=-np.longdouble("1e4000")), (
+        OverflowError, "signals[1].phase is a number too large for a float")),
+    "a subclass of Sine": (lambda s: R(s, signals=(*s.signals[:1], MySine(1.0, 10.0, 0.0), *s.signals[2:])),
+                           (TypeError, "signals[1] must be a drel.Signal, not 'MySine'")),
+    "a subclass of tuple": (lambda s: R(s, signals=MyTuple(s.signals)),
+                            (TypeError, "signals must be a tuple or a list, not 'MyTuple'")),
+    "a subclass of str": (coil_name(MyStr("Default")),
+                          (TypeError, "machine_config.coils[0].name must be a str, not 'MyStr'")),
+    "a subclass of float": (lambda s: R(s, intensity=MyFloat(0.5)),
+                            (TypeError, "intensity must be a float, not 'MyFloat'")),
+    "a subclass of ChannelSettings": (lambda s: R(s, channel_a_settings=MyChannel(*(
+        getattr(s.channel_a_settings, f.name) for f in dataclasses.fields(drel.ChannelSettings)))),
+        (TypeError, "channel_a_settings must be a drel.ChannelSettings, not 'MyChannel'")),
     "a bool subsampling factor": (lambda s: R(s, monitor_subsampling_factor=True),
                                   (TypeError, "monitor_subsampling_factor must be an int, not 'bool'")),
     "a float index": (source(internal=2.0),
@@ -139,6 +189,16 @@ def test_hand_built_records_are_taken_alike(tmp_path, base, change, refused):
         return
     for outcome in (text, findings, protocol):
         assert type(outcome) is refused[0] and str(outcome) == refused[1], outcome
+
+
+def test_a_loaded_waveform_byte_swapped_in_place(base):
+    """NumPy lets the dtype of a loaded (read-only) array change in place:
+    the levels are then what the array shows, for str() and to_protocol()."""
+    base.signals[0].samples.dtype = ">i2"
+    shown = int(base.signals[0].samples[1])
+    assert shown == -25342 and f" {shown},\n" in str(base)
+    with pytest.raises(drel.NotComposable, match=f"signals\\[0\\].samples\\[1\\] is {shown}, but"):
+        base.to_protocol()
 
 
 def run_python(code, env=None, timeout=120):
@@ -281,6 +341,54 @@ def test_a_slow_fifo_lets_other_threads_run(tmp_path):
         feeder.wait(timeout=60)
     assert str(settings) == str(drel.loads(data))
     assert len(ticks) >= 50  # of about 200 in the second the feeder takes
+
+
+@pytest.mark.parametrize("handler_raises", [False, True])
+def test_signals_during_a_load_from_a_fifo(tmp_path, handler_raises):
+    """Reads that a signal interrupts (EINTR) run the Python handlers and go
+    on; a handler that raises ends the load with its exception."""
+    data = saved(pydrel.Protocol(), tmp_path).read_bytes()
+    fifo = tmp_path / "slow"
+    os.mkfifo(fifo)
+    code = textwrap.dedent(f"""
+        import signal, sys, threading, time
+        import drel
+        calls = []
+        def handler(signum, frame):
+            calls.append(signum)
+            if {handler_raises!r} and len(calls) == 5:
+                raise KeyboardInterrupt
+        signal.signal(signal.SIGALRM, handler)
+        signal.setitimer(signal.ITIMER_REAL, 0.01, 0.01)  # while the open and the reads wait
+        try:
+            settings = drel.load({str(fifo)!r})
+            print("loaded", len(calls) > 10, str(settings) == str(drel.loads({data!r})))
+        except KeyboardInterrupt:
+            print("interrupted", len(calls))
+        """)
+    loader = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True)
+    try:
+        time.sleep(0.3)
+        # Opened without waiting: the loader may have ended before it reads.
+        fd = -1
+        while fd < 0 and loader.poll() is None:
+            try:
+                fd = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
+            except OSError:
+                time.sleep(0.01)
+        if fd >= 0:
+            os.set_blocking(fd, True)
+            with open(fd, "wb", buffering=0) as f:
+                for i in range(0, len(data), 67):
+                    time.sleep(0.1)
+                    try:
+                        f.write(data[i:i + 67])
+                    except BrokenPipeError:  # the loader stopped reading
+                        break
+        out, _ = loader.communicate(timeout=60)
+    finally:
+        loader.kill()
+    assert out.split() == (["interrupted", "5"] if handler_raises else ["loaded", "True", "True"])
 
 
 def test_a_file_that_reports_no_size_is_read_as_a_pipe(tmp_path, monkeypatch):

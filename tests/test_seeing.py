@@ -5,6 +5,7 @@ notebook display, plot()), looked at in a real browser."""
 import dataclasses
 import html.parser
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -126,6 +127,8 @@ def spiked(n, at):
     (np.array([-5, 7, 3], np.int16), 880, 3),
     (np.array([12345], np.int16), 880, 50),  # one level
     (np.array([], np.int16), 880, 50),  # none
+    # int16 levels at an odd address, as a buffer may hold them
+    (np.frombuffer(b"\0" + np.arange(-100, 100, dtype=np.int16).tobytes(), np.int16, offset=1), 880, 200),
 ])
 def test_envelope_is_exact(levels, columns, span):
     low, high = drel._native.envelope(levels, columns, span)
@@ -194,13 +197,18 @@ except ImportError as e:
     assert run.stdout == "Settings.plot() needs matplotlib: pip install pydrel[plot]\n", run.stderr
 
 
-def test_plot_draws_the_lanes(tmp_path):
+@pytest.fixture
+def pyplot():
     try:
         import matplotlib
         matplotlib.use("Agg")
-        import matplotlib.pyplot  # noqa: F401
+        import matplotlib.pyplot
     except ImportError:
         pytest.skip("no matplotlib for this Python")
+    return matplotlib.pyplot
+
+
+def test_plot_draws_the_lanes(tmp_path, pyplot):
     p = pydrel.Protocol()
     tour(p)
     figure = drel.load(saved(p, tmp_path)).plot()
@@ -279,3 +287,108 @@ def test_the_picture_in_a_browser(tmp_path):
     page.write_text("<!doctype html><meta charset=utf-8><body style='margin:0'>" + settings._repr_html_())
     shot = screenshot(tmp_path, page, 1150, 1400)
     assert any(near(c, BLUE) for _, c in shot.getcolors(1 << 20))
+
+
+def sines(p, n, error=False):
+    """n signals that each draw a warning (a sine's amplitude of 2.0), all
+    used through a chain of mixes; then, with `error`, a stale waveform."""
+    for _ in range(n):
+        p.add_sine_signal(2.0, 10.0)
+    last = 0
+    for k in range(1, n):
+        last = p.add_mixed_signal(last, k)
+    p.set_amplitude_source(pydrel.Coil.A1, last)
+    if error:
+        p.set_session_duration(0.02)
+        p.add_arbitrary_signal(np.zeros(100))
+        p.set_session_duration(0.01)
+
+
+def listed(picture):
+    """The findings the picture lists, and its line of what it leaves out."""
+    root = ET.fromstring(picture)
+    return [t.text for t in root.iter("{http://www.w3.org/2000/svg}text")
+            if (t.get("class") or "").split()[:1] == ["finding"]]
+
+
+# How many findings -> what the picture and the notebook list: the first
+# few, errors first, and how many more drel check lists.
+@pytest.mark.parametrize("warnings, error, more", [
+    (23, False, None),
+    (24, False, None),
+    (25, False, "and 1 more, which drel check lists"),
+    (28, True, "and 5 more, which drel check lists"),
+])
+def test_the_first_findings_shown_errors_first(tmp_path, warnings, error, more):
+    p = pydrel.Protocol()
+    sines(p, warnings, error)
+    settings = drel.load(saved(p, tmp_path))
+    findings = [f"{f.severity}: {f.message}" for f in settings.check()]
+    assert len(findings) == warnings + error and findings[-1].startswith("error: " if error else "warning: ")
+    # The error comes first, however many warnings the checks find before it.
+    first = sorted(findings, key=lambda f: not f.startswith("error"))[:24]
+    assert listed(settings.to_svg()) == first + ([more + "."] if more else [])
+    page = Tags()
+    page.feed(settings._repr_html_())
+    text = "".join(page.text)
+    for finding in first:  # listed by the page once, not again inside its picture
+        assert text.count(finding.split(": ", 1)[1]) == 1
+    assert [f for f in findings if f not in first and f.split(": ", 1)[1] in text] == []
+    assert text.index(first[0].split(": ", 1)[1]) < text.index(first[-1].split(": ", 1)[1]) or len(first) == 1
+    assert (more in text) if more else ("more, which drel check lists" not in text)
+
+
+def test_levels_and_zeros_are_shown_as_they_are(tmp_path):
+    p = pydrel.Protocol()
+    p.set_session_duration(0.01)
+    p.add_arbitrary_signal(np.linspace(0.0, 1.0, 50))
+    p.set_modulation_source(pydrel.Channel.A, 0)
+    s = drel.load(saved(p, tmp_path))
+
+    def with_level(level):
+        samples = s.signals[0].samples.copy()
+        samples[3] = level
+        coil = s.machine_config.coils[0]
+        return R(s, signals=(drel.Arbitrary(samples),), machine_config=R(s.machine_config, coils=(
+            R(coil, settings=(R(coil.settings[0], carrier_frequency=-0.0),)),)))
+
+    routes = {r.name: r.receives for r in with_level(-16).routing()}
+    assert routes["A modulation"] == "signal 0: Arbitrary 50 levels (0.01 s), -0.000488 to 1.0"
+    picture = with_level(-16000).to_svg()
+    assert "carrier -0.0 kHz" in picture
+    lane = next(g for g in ET.fromstring(picture).iter("{http://www.w3.org/2000/svg}g")
+                if g.get("data-lane") == "A modulation")
+    assert [t.text for t in lane.iter("{http://www.w3.org/2000/svg}text")
+            if t.get("class") == "fraction"] == ["1", "0", "-1"]
+    # The level of -16000 is drawn half way down from the zero line, not at it.
+    path = next(lane.iter("{http://www.w3.org/2000/svg}path")).get("d")
+    zero = float(next(lane.iter("{http://www.w3.org/2000/svg}line")).get("y1"))
+    lowest = max(float(y) for y in re.findall(r"V([0-9.]+)", path))
+    assert lowest == pytest.approx(zero + 32 * 16000 / 32767, abs=0.1)
+
+
+def test_the_envelope_path_stays_in_its_panel(tmp_path):
+    """Each column edge of the envelope lies on the time axis, from its left
+    end to its right, and the path closes where it started."""
+    p = pydrel.Protocol()
+    p.set_session_duration(1.0)
+    p.add_arbitrary_signal((np.arange(5000) % 7) / 6)
+    p.set_modulation_source(pydrel.Channel.A, 0)
+    picture = ET.fromstring(drel.load(saved(p, tmp_path)).to_svg())
+    path = next(picture.iter("{http://www.w3.org/2000/svg}path")).get("d")
+    xs = [int(x) for x in re.findall(r"H(\d+)", path)]
+    assert path.startswith("M180 ") and path.endswith("Z")
+    assert min(xs) == 180 and max(xs) == 1060
+    assert xs[-1] == 180  # the lower edge comes back to the start, not a column before it
+    assert set(xs) <= set(range(180, 1061))
+
+
+def test_plot_labels_sit_above_the_curves_and_the_end_is_on_the_axis(tmp_path, pyplot):
+    p = pydrel.Protocol()
+    tour(p)
+    ax = drel.load(saved(p, tmp_path)).plot().axes[0]
+    lanes_at = [t.get_position()[1] for t in ax.get_yticklabels()]  # each lane's middle
+    for text in ax.texts:
+        bottom = min(lanes_at, key=lambda y: abs(text.get_position()[1] - 0.5 - y))
+        assert text.get_position()[1] > bottom + 0.36  # above the lane's curve, which ends at 0.72 of it
+    assert "2 (end)" in [t.get_text() for t in ax.get_xticklabels()]

@@ -1,12 +1,7 @@
 #include "levels.hpp"
 
-// Built against NumPy 2 headers; the calls used here exist in NumPy 1.22 on.
-#define NPY_NO_DEPRECATED_API NPY_1_22_API_VERSION
-#define NPY_TARGET_VERSION NPY_1_22_API_VERSION
-#include <numpy/arrayobject.h>
-#include <numpy/arrayscalars.h>
-
 #include <algorithm>
+#include <cmath>
 #include <concepts>
 #include <cstring>
 #include <limits>
@@ -14,6 +9,7 @@
 #include <string_view>
 #include <utility>
 
+#include "bind/numpy.hpp"
 #include "protocols/waveform.hpp"
 
 namespace drel {
@@ -22,19 +18,6 @@ using bind::PythonError;
 using bind::Ref;
 
 namespace {
-
-// Whether NumPy's C interface was imported and passed its checks (its
-// importer sets PyArray_API before checking, so that cannot tell).
-bool numpy_imported = false;
-
-void import_numpy() {
-    if (numpy_imported) return;
-    if (_import_array() < 0) {
-        PyArray_API = nullptr;
-        throw PythonError{};
-    }
-    numpy_imported = true;
-}
 
 constexpr const char* LEVELS_CAPSULE = "drel.levels";
 
@@ -91,12 +74,12 @@ void read_checked(const std::string& path, const char* data, npy_intp n, npy_int
 // Whether NumPy's C interface can be used: imported here, or now because
 // something imported NumPy (no NumPy object exists before that).
 bool numpy_in_use() {
-    if (numpy_imported) return true;
+    if (bind::numpy::imported) return true;
     PyObject* numpy = nullptr;
     bind::throw_on_failure(PyDict_GetItemStringRef(PyImport_GetModuleDict(), "numpy", &numpy));
     if (numpy == nullptr) return false;
     Py_DECREF(numpy);
-    import_numpy();
+    bind::numpy::import();
     return true;
 }
 
@@ -115,7 +98,7 @@ C cast_scalar(PyObject* o, int type) {
 }  // namespace
 
 Ref levels_array(protocols::Levels&& levels) {
-    import_numpy();
+    bind::numpy::import();
     // The array's memory is the vector's; a capsule that frees it is the array's base.
     auto owned = std::make_unique<protocols::Levels>(std::move(levels));
     static std::int16_t none;  // an empty vector may have no memory at all
@@ -131,12 +114,15 @@ Ref levels_array(protocols::Levels&& levels) {
 }
 
 bool is_levels_array(PyObject* o) noexcept {
-    if (!numpy_imported || !PyArray_CheckExact(o)) return false;
+    if (!bind::numpy::imported || !PyArray_CheckExact(o)) return false;
     auto* a = reinterpret_cast<PyArrayObject*>(o);
     PyObject* base = PyArray_BASE(a);
     if (base == nullptr || !PyCapsule_IsValid(base, LEVELS_CAPSULE)) return false;
     const auto* levels = static_cast<const protocols::Levels*>(PyCapsule_GetPointer(base, LEVELS_CAPSULE));
-    return PyArray_NDIM(a) == 1 && PyArray_TYPE(a) == NPY_INT16 && PyArray_STRIDE(a, 0) == sizeof(std::int16_t) &&
+    // NumPy lets the dtype of an array be changed in place: only its own
+    // int16 of this machine's byte order, aligned, stands for the levels.
+    return PyArray_NDIM(a) == 1 && PyArray_TYPE(a) == NPY_INT16 && !PyArray_ISBYTESWAPPED(a) &&
+           PyArray_ISALIGNED(a) && PyArray_STRIDE(a, 0) == sizeof(std::int16_t) &&
            static_cast<std::size_t>(PyArray_DIM(a, 0)) == levels->size() &&
            (levels->empty() || PyArray_DATA(a) == levels->data()) && !PyArray_ISWRITEABLE(a);
 }
@@ -194,8 +180,9 @@ protocols::Levels levels_of(PyObject* object, const std::string& path) {
 std::span<const std::int16_t> levels_in(PyObject* object, const std::string& path, protocols::Levels& copy) {
     if (numpy_in_use() && PyArray_Check(object)) {
         auto* a = reinterpret_cast<PyArrayObject*>(object);
+        // In place only where the memory can be read as int16: aligned.
         if (PyArray_NDIM(a) == 1 && PyArray_TYPE(a) == NPY_INT16 && !PyArray_ISBYTESWAPPED(a) &&
-            PyArray_STRIDE(a, 0) == sizeof(std::int16_t)) {
+            PyArray_ISALIGNED(a) && PyArray_STRIDE(a, 0) == sizeof(std::int16_t)) {
             return {static_cast<const std::int16_t*>(PyArray_DATA(a)), static_cast<std::size_t>(PyArray_DIM(a, 0))};
         }
     }
@@ -204,12 +191,13 @@ std::span<const std::int16_t> levels_in(PyObject* object, const std::string& pat
 }
 
 Ref fractions_of(PyObject* object) {
-    import_numpy();
+    bind::numpy::import();
     if (!PyArray_Check(object) || PyArray_NDIM(reinterpret_cast<PyArrayObject*>(object)) != 1 ||
         PyArray_TYPE(reinterpret_cast<PyArrayObject*>(object)) != NPY_INT16 ||
         !PyArray_IS_C_CONTIGUOUS(reinterpret_cast<PyArrayObject*>(object)) ||
+        !PyArray_ISALIGNED(reinterpret_cast<PyArrayObject*>(object)) ||
         PyArray_ISBYTESWAPPED(reinterpret_cast<PyArrayObject*>(object))) {
-        bind::raise(PyExc_TypeError, "fractions() takes a contiguous one-dimensional int16 array");
+        bind::raise(PyExc_TypeError, "fractions() takes a contiguous, aligned one-dimensional int16 array");
     }
     const Ref held = Ref::borrow(object);
     auto* a = reinterpret_cast<PyArrayObject*>(object);
@@ -237,11 +225,17 @@ std::optional<std::uint64_t> numpy_unsigned_value(PyObject* o) {
     return static_cast<std::uint64_t>(v);
 }
 
-double numpy_double_value(PyObject* o) { return cast_scalar<double>(o, NPY_DOUBLE); }
-
-void forget_numpy() noexcept {
-    numpy_imported = false;
-    PyArray_API = nullptr;
+std::optional<double> numpy_double_value(PyObject* o) {
+    if (PyArray_IsScalar(o, LongDouble)) {
+        // Converted here: NumPy's cast would give inf with a warning.
+        const long double v = PyArrayScalar_VAL(o, LongDouble);
+        const auto d = static_cast<double>(v);
+        if (std::isfinite(v) && !std::isfinite(d)) return std::nullopt;
+        return d;
+    }
+    return cast_scalar<double>(o, NPY_DOUBLE);
 }
+
+void forget_numpy() noexcept { bind::numpy::forget(); }
 
 }  // namespace drel

@@ -44,8 +44,9 @@ NumpyScalar numpy_scalar(PyObject* o);
 bool numpy_bool_value(PyObject* o);
 // The value of a NumPy integer, or none when it is negative.
 std::optional<std::uint64_t> numpy_unsigned_value(PyObject* o);
-// The value of a NumPy integer or floating scalar, as a double.
-double numpy_double_value(PyObject* o);
+// The value of a NumPy integer or floating scalar, as a double; none for a
+// finite one beyond a double's range (a long double can be).
+std::optional<double> numpy_double_value(PyObject* o);
 
 // Forgets NumPy's C interface, for a new interpreter to import it afresh.
 void forget_numpy() noexcept;

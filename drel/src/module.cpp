@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <optional>
 #include <string_view>
@@ -188,25 +189,44 @@ PyObject* diff(PyObject*, PyObject* args) {
     });
 }
 
-// Who receives what: [(channel, role, name, signal index or None, what it receives), ...]
-// for A1, A2, A modulation, B1, B2, B modulation.
-PyObject* routes(PyObject*, PyObject* settings) {
-    return entry([&] {
-        const protocols::Settings s = from_python(*bound(), settings);
-        Ref out = Ref::checked(PyList_New(0));
-        for (const protocols::Route& r : protocols::routes(s)) {
-            Ref index = protocols::routed_signal(s, r) != nullptr
-                            ? Ref::checked(PyLong_FromUnsignedLongLong(r.source->internal))
-                            : Ref::borrow(Py_None);
-            const std::string_view field = r.field();
-            const std::string name = r.name(), what = protocols::receives(s, r);
-            Ref item = Ref::checked(Py_BuildValue("(Cs#sOs#)", r.channel, field.data(),
-                                                  static_cast<Py_ssize_t>(field.size() - 7), name.c_str(),
-                                                  index.get(), what.data(), static_cast<Py_ssize_t>(what.size())));
-            bind::throw_on_failure(PyList_Append(out.get(), item.get()));
-        }
-        return out;
+// Who receives what, for A1, A2, A modulation, B1, B2, B modulation:
+// [(channel, role, name, label, signal index or None, what it receives), ...].
+Ref route_list(const protocols::Settings& s) {
+    Ref out = Ref::checked(PyList_New(0));
+    const std::array<protocols::Route, 6> all = protocols::routes(s);
+    const std::array<std::string, 6> what = protocols::receives(s);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const protocols::Route& r = all[i];
+        Ref index = protocols::routed_signal(s, r) != nullptr ? Ref::checked(PyLong_FromUnsignedLongLong(r.source->internal))
+                                                              : Ref::borrow(Py_None);
+        const std::string_view field = r.field();
+        const std::string name = r.name(), label = r.label();
+        Ref item = Ref::checked(Py_BuildValue("(Cs#ssOs#)", r.channel, field.data(),
+                                              static_cast<Py_ssize_t>(field.size() - 7), name.c_str(), label.c_str(),
+                                              index.get(), what[i].data(), static_cast<Py_ssize_t>(what[i].size())));
+        bind::throw_on_failure(PyList_Append(out.get(), item.get()));
+    }
+    return out;
+}
+
+// [(severity, message), ...]
+Ref finding_list(const protocols::Settings& s) {
+    Ref findings = Ref::checked(PyList_New(0));
+    protocols::check(s, [&](const protocols::Finding& f) {
+        Ref item = Ref::checked(Py_BuildValue("(ss#)", protocols::severity_name(f.severity), f.message.data(),
+                                              static_cast<Py_ssize_t>(f.message.size())));
+        bind::throw_on_failure(PyList_Append(findings.get(), item.get()));
     });
+    return findings;
+}
+
+Ref svg_str(const protocols::Settings& s, std::string_view name, protocols::Findings findings) {
+    const std::string picture = protocols::svg(s, name, findings);
+    return Ref::checked(PyUnicode_DecodeUTF8(picture.data(), static_cast<Py_ssize_t>(picture.size()), nullptr));
+}
+
+PyObject* routes(PyObject*, PyObject* settings) {
+    return entry([&] { return route_list(from_python(*bound(), settings)); });
 }
 
 PyObject* svg(PyObject*, PyObject* args) {
@@ -214,10 +234,21 @@ PyObject* svg(PyObject*, PyObject* args) {
         PyObject* settings;
         const char* name;
         Py_ssize_t length;
-        if (!PyArg_ParseTuple(args, "Os#:svg", &settings, &name, &length)) throw PythonError{};
-        const std::string picture =
-            protocols::svg(from_python(*bound(), settings), {name, static_cast<std::size_t>(length)});
-        return Ref::checked(PyUnicode_DecodeUTF8(picture.data(), static_cast<Py_ssize_t>(picture.size()), nullptr));
+        int findings = 1;
+        if (!PyArg_ParseTuple(args, "Os#|p:svg", &settings, &name, &length, &findings)) throw PythonError{};
+        return svg_str(from_python(*bound(), settings), {name, static_cast<std::size_t>(length)},
+                       findings ? protocols::Findings::Listed : protocols::Findings::LeftOut);
+    });
+}
+
+// What the notebook shows, from one reading of the record: (routes,
+// findings, the picture without its list of findings, which the page lists).
+PyObject* seeing(PyObject*, PyObject* settings) {
+    return entry([&] {
+        const protocols::Settings s = from_python(*bound(), settings);
+        Ref routes_ = route_list(s), findings = finding_list(s);
+        Ref picture = svg_str(s, {}, protocols::Findings::LeftOut);
+        return Ref::checked(PyTuple_Pack(3, routes_.get(), findings.get(), picture.get()));
     });
 }
 
@@ -241,16 +272,7 @@ PyObject* envelope(PyObject*, PyObject* args) {
 
 // [(severity, message), ...]
 PyObject* check(PyObject*, PyObject* settings) {
-    return entry([&] {
-        const protocols::Settings s = from_python(*bound(), settings);
-        Ref findings = Ref::checked(PyList_New(0));
-        protocols::check(s, [&](const protocols::Finding& f) {
-            Ref item = Ref::checked(Py_BuildValue("(ss#)", protocols::severity_name(f.severity), f.message.data(),
-                                                  static_cast<Py_ssize_t>(f.message.size())));
-            bind::throw_on_failure(PyList_Append(findings.get(), item.get()));
-        });
-        return findings;
-    });
+    return entry([&] { return finding_list(from_python(*bound(), settings)); });
 }
 
 PyObject* sample_count(PyObject*, PyObject* duration) {
@@ -334,7 +356,9 @@ PyMethodDef methods[] = {
     {"json", json, METH_VARARGS, "json(settings, summary)\n--\n\nThe JSON form of a drel.Settings."},
     {"diff", diff, METH_VARARGS, "diff(a, b)\n--\n\nWhat differs from a to b."},
     {"routes", routes, METH_O, "routes(settings)\n--\n\nWho receives what."},
-    {"svg", svg, METH_VARARGS, "svg(settings, name)\n--\n\nThe picture, as drel plot draws it."},
+    {"svg", svg, METH_VARARGS,
+     "svg(settings, name, findings=True)\n--\n\nThe picture, as drel plot draws it (findings: listed under it)."},
+    {"seeing", seeing, METH_O, "seeing(settings)\n--\n\nThe routes, the findings and the picture without them."},
     {"envelope", envelope, METH_VARARGS,
      "envelope(levels, columns, span)\n--\n\nThe lowest and highest level of each column."},
     {"sample_count", sample_count, METH_O, "sample_count(duration)\n--\n\nThe samples of a session."},
@@ -360,6 +384,21 @@ void forget(void*) {
     owner.release();
 }
 
+// What the package's drawings share with the picture and the library.
+void add_constants(PyObject* module) {
+    namespace picture = protocols::picture;
+    bind::throw_on_failure(PyModule_Add(module, "SAMPLING_RATE", PyFloat_FromDouble(protocols::config::SAMPLING_RATE)));
+    bind::throw_on_failure(PyModule_AddIntConstant(module, "MAX_LEVEL", protocols::config::MAX_LEVEL));
+    bind::throw_on_failure(PyModule_AddIntConstant(module, "COLUMNS", picture::COLUMNS));
+    bind::throw_on_failure(PyModule_AddIntConstant(module, "FINDINGS_SHOWN", picture::FINDINGS_SHOWN));
+    Ref colours = Ref::checked(PyDict_New());
+    protocols::for_each_field(picture::COLOURS, [&](std::string_view key, std::string_view value) {
+        Ref text = Ref::checked(PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size())));
+        bind::throw_on_failure(PyDict_SetItemString(colours.get(), std::string(key).c_str(), text.get()));
+    });
+    bind::throw_on_failure(PyModule_Add(module, "COLOURS", colours.release()));
+}
+
 Ref initialise() {
     if (const auto& error = protocols::cpu::environment_error()) bind::raise(PyExc_ImportError, error->c_str());
     owner.claim("drel");
@@ -371,7 +410,7 @@ Ref initialise() {
     } release;
     Ref module = Ref::checked(PyModule_Create(&module_def));
     bind::throw_on_failure(PyModule_AddStringConstant(module.get(), "version", DREL_VERSION));
-    bind::throw_on_failure(PyModule_Add(module.get(), "SAMPLING_RATE", PyFloat_FromDouble(protocols::config::SAMPLING_RATE)));
+    add_constants(module.get());
     bind::throw_on_failure(PyUnstable_AtExit(PyInterpreterState_Get(), forget, nullptr));
     release.done = true;
     return module;

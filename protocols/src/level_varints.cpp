@@ -298,10 +298,10 @@ std::uint8_t* put_level_varints(std::uint8_t* out, const std::int16_t* levels, s
 
 LevelRun get_level_varints(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out,
                            std::size_t n) noexcept {
-    // The widest decoder compresses lanes, which not every AVX-512 CPU can.
-    const cpu::Level level = cpu::level() == cpu::Level::Avx512 && !cpu::compresses() ? cpu::Level::Avx2 : cpu::level();
+    const cpu::Level level = level_decoder_level(cpu::level(), cpu::compresses());
+    // The bulk decoders never fail: they stop before the first level that
+    // breaks a rule or that they cannot see whole, for this one to judge.
     const LevelRun bulk = versions::get_level_varints[cpu::index(level)](in, end, out, n);
-    if (bulk.failed) return bulk;
     const LevelRun rest = get_levels_one_by_one(bulk.end, end, out + bulk.levels, n - bulk.levels);
     return {bulk.levels + rest.levels, rest.end, rest.failed};
 }

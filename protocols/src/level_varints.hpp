@@ -49,6 +49,13 @@ LevelRun get_levels_avx512(const std::uint8_t* in, const std::uint8_t* end, std:
                            std::size_t n) noexcept;
 #endif
 
+// The level whose decoder get_level_varints runs at a chosen level: the
+// widest decoder compresses lanes (AVX-512 VBMI2), which not every AVX-512
+// CPU can, and one that cannot falls back to the AVX2 decoder.
+constexpr cpu::Level level_decoder_level(cpu::Level chosen, bool compresses) noexcept {
+    return chosen == cpu::Level::Avx512 && !compresses ? cpu::Level::Avx2 : chosen;
+}
+
 // The versions, one a level (the decoder's AVX-512 one only where
 // cpu::compresses()), for the tests to run side by side.
 namespace versions {

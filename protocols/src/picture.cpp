@@ -1,6 +1,7 @@
 #include "protocols/picture.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <variant>
@@ -65,7 +66,6 @@ constexpr int LANE_GAP = 12;
 constexpr int PANEL_HEAD = 34;
 constexpr int AXIS_HEIGHT = 34;
 constexpr int PLOT_RIGHT = PLOT_LEFT + COLUMNS;
-constexpr std::size_t FINDINGS_SHOWN = 24;
 
 std::string number(double x) { return text::float_text(x); }
 
@@ -85,14 +85,18 @@ double tick_step(double seconds) {
     return 1e4;
 }
 
-// The y of a fraction of full scale in a lane, inside it.
-double lane_y(int top, double fraction) {
-    return top + LANE_HEIGHT - std::clamp(fraction, 0.0, 1.0) * LANE_HEIGHT;
+// The y of a fraction of full scale in a lane whose scale runs from `low`
+// (0, or -1 for a waveform with negative levels) to 1, inside it.
+double lane_y(int top, double fraction, double low = 0.0) {
+    return top + LANE_HEIGHT - (std::clamp(fraction, low, 1.0) - low) / (1.0 - low) * LANE_HEIGHT;
 }
+
+std::string colour(std::string_view c) { return std::string(c); }
 
 class Svg {
 public:
-    Svg(const Settings& s, std::string_view name) : s_(s), name_(name) {}
+    Svg(const Settings& s, std::string_view name, Findings findings)
+        : s_(s), name_(name), findings_(findings), receives_(receives(s)) {}
 
     std::string draw() {
         const std::uint64_t session = sample_count(s_.session_duration).value_or(0);
@@ -116,7 +120,9 @@ public:
         char channel = 0;
         int panel_top = y;
         bool enabled = false;
-        for (const Route& r : routes(s_)) {
+        const std::array<Route, 6> all = routes(s_);
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            const Route& r = all[i];
             if (r.channel != channel) {
                 if (channel != 0) y = close_panel(body, panel_top, y, enabled);
                 channel = r.channel;
@@ -128,7 +134,7 @@ public:
                              14, "bold");
                 y += PANEL_HEAD;
             }
-            body += lane(r, y);
+            body += lane(r, i, y);
             y += LANE_HEIGHT + LANE_GAP;
         }
         y = close_panel(body, panel_top, y, enabled);
@@ -137,14 +143,15 @@ public:
                      "the stimulator plays them.",
                      12, "normal");
         y += 26;
-        y = findings(body, y);
+        if (findings_ == Findings::Listed) y = findings(body, y);
         const int height = y + 12;
         return "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(WIDTH) + "\" height=\"" +
                std::to_string(height) + "\" viewBox=\"0 0 " + std::to_string(WIDTH) + " " + std::to_string(height) +
-               "\" style=\"max-width: 100%; height: auto\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n"
-               "<defs><pattern id=\"external\" width=\"8\" height=\"8\" patternUnits=\"userSpaceOnUse\" "
-               "patternTransform=\"rotate(45)\"><rect width=\"8\" height=\"8\" fill=\"#f3efe3\"/>"
-               "<line x1=\"0\" y1=\"0\" x2=\"0\" y2=\"8\" stroke=\"#d8cfb0\" stroke-width=\"3\"/></pattern></defs>\n"
+               "\" style=\"max-width: 100%; height: auto\" font-family=\"DejaVu Sans, Arial, sans-serif\">\n" +
+               std::string("<defs><pattern id=\"external\" width=\"8\" height=\"8\" patternUnits=\"userSpaceOnUse\" "
+               "patternTransform=\"rotate(45)\"><rect width=\"8\" height=\"8\" fill=\"") +
+               colour(COLOURS.external) + "\"/><line x1=\"0\" y1=\"0\" x2=\"0\" y2=\"8\" stroke=\"" + colour(COLOURS.external_edge) +
+               "\" stroke-width=\"3\"/></pattern></defs>\n"
                "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n" +
                body + "</svg>\n";
     }
@@ -179,9 +186,9 @@ private:
         if (axis_samples_ > session_samples_) {
             const int x = x_of(session_samples_);
             body += "<line class=\"session-end\" x1=\"" + std::to_string(x) + "\" y1=\"" + std::to_string(top) +
-                    "\" x2=\"" + std::to_string(x) + "\" y2=\"" + std::to_string(y) +
-                    "\" stroke=\"#b00020\" stroke-dasharray=\"4 3\"/>\n";
-            body += text(x + 4, top + 30, "session-end", "session ends", 11, "normal", "start", "#b00020");
+                    "\" x2=\"" + std::to_string(x) + "\" y2=\"" + std::to_string(y) + "\" stroke=\"" +
+                    colour(COLOURS.error) + "\" stroke-dasharray=\"4 3\"/>\n";
+            body += text(x + 4, top + 30, "session-end", "session ends", 11, "normal", "start", COLOURS.error.data());
         }
         if (!enabled) {
             body += "<rect class=\"off\" x=\"0\" y=\"" + std::to_string(top) + "\" width=\"" + std::to_string(WIDTH) +
@@ -192,40 +199,56 @@ private:
         return y + AXIS_HEIGHT;
     }
 
-    std::string lane(const Route& r, int top) {
-        const std::string label = r.name() + (r.role == Route::Role::Modulation ? "" : " amplitude");
+    std::string lane(const Route& r, std::size_t index, int top) {
+        const std::string label = r.label();
         std::string out = "<g class=\"lane\" data-lane=\"" + xml_escape(r.name()) + "\" data-top=\"" +
                           std::to_string(top) + "\" data-height=\"" + std::to_string(LANE_HEIGHT) + "\">\n";
         out += "<rect x=\"" + std::to_string(PLOT_LEFT) + "\" y=\"" + std::to_string(top) + "\" width=\"" +
                std::to_string(COLUMNS) + "\" height=\"" + std::to_string(LANE_HEIGHT) +
                "\" fill=\"#fafafa\" stroke=\"#cccccc\"/>\n";
         out += text(PLOT_LEFT - 10, top + LANE_HEIGHT / 2 + 5, "lane-label", label, 13, "bold", "end");
-        out += text(PLOT_LEFT - 10, top + 12, "fraction", "1", 10, "normal", "end", "#777777");
-        out += text(PLOT_LEFT - 10, top + LANE_HEIGHT, "fraction", "0", 10, "normal", "end", "#777777");
-        const std::string what = receives(s_, r);
+        const std::string& what = receives_[index];
         const Signal* signal = routed_signal(s_, r);
+        // A waveform with negative levels (which a file may hold, and drel
+        // check reports) is drawn as it is, on a scale from -1 to 1.
+        const auto* arbitrary = signal != nullptr && !r.source->external_selected
+                                    ? std::get_if<ArbitrarySignalParams>(&signal->payload)
+                                    : nullptr;
+        const double low = arbitrary != nullptr && !arbitrary->samples.empty() &&
+                                   level_range(arbitrary->samples.data(), arbitrary->samples.size()).min < 0
+                               ? -1.0
+                               : 0.0;
+        out += text(PLOT_LEFT - 10, top + 12, "fraction", "1", 10, "normal", "end", "#777777");
+        if (low < 0) {
+            const std::string zero = fixed(lane_y(top, 0.0, low));
+            out += text(PLOT_LEFT - 10, top + LANE_HEIGHT / 2 + 4, "fraction", "0", 10, "normal", "end", "#777777");
+            out += "<line class=\"zero\" x1=\"" + std::to_string(PLOT_LEFT) + "\" y1=\"" + zero + "\" x2=\"" +
+                   std::to_string(PLOT_RIGHT) + "\" y2=\"" + zero + "\" stroke=\"#999999\" stroke-dasharray=\"2 3\"/>\n";
+        }
+        out += text(PLOT_LEFT - 10, top + LANE_HEIGHT, "fraction", low < 0 ? "-1" : "0", 10, "normal", "end", "#777777");
         const int text_y = top + 16;
         if (missing_source(s_, *r.source)) {
-            out += text(PLOT_LEFT + 8, text_y, "missing", what, 12, "bold", "start", "#b00020");
+            out += text(PLOT_LEFT + 8, text_y, "missing", what, 12, "bold", "start", COLOURS.error.data());
         } else if (r.source->external_selected) {
             out += "<rect x=\"" + std::to_string(PLOT_LEFT) + "\" y=\"" + std::to_string(top) + "\" width=\"" +
                    std::to_string(COLUMNS) + "\" height=\"" + std::to_string(LANE_HEIGHT) +
                    "\" fill=\"url(#external)\"/>\n";
             out += text(PLOT_LEFT + 8, text_y, "external", what, 12, "normal");
-        } else if (const auto* a = std::get_if<ArbitrarySignalParams>(&signal->payload)) {
+        } else if (const auto* a = arbitrary) {
             const bool stale = a->samples.size() != session_samples_;
-            out += waveform(a->samples, top, stale ? "#e07000" : "#1f5fbf");
+            out += waveform(a->samples, top, low, stale ? COLOURS.stale : COLOURS.waveform);
             out += text(PLOT_LEFT + 8, text_y, stale ? "stale" : "waveform", (stale ? "stale: " : "") + what, 12,
                         stale ? "bold" : "normal", "start", stale ? "#a04c00" : "#222222");
         } else if (const auto* c = std::get_if<ConstantSignalParams>(&signal->payload)) {
             const std::string y = fixed(lane_y(top, c->value));
             out += "<line class=\"constant\" x1=\"" + std::to_string(PLOT_LEFT) + "\" y1=\"" + y + "\" x2=\"" +
-                   std::to_string(PLOT_RIGHT) + "\" y2=\"" + y + "\" stroke=\"#1f5fbf\" stroke-width=\"2\"/>\n";
+                   std::to_string(PLOT_RIGHT) + "\" y2=\"" + y + "\" stroke=\"" + colour(COLOURS.constant) +
+                   "\" stroke-width=\"2\"/>\n";
             out += text(PLOT_LEFT + 8, text_y, "constant", what, 12, "normal");
         } else {
             out += "<rect class=\"band\" x=\"" + std::to_string(PLOT_LEFT) + "\" y=\"" + std::to_string(top + 22) +
                    "\" width=\"" + std::to_string(COLUMNS) + "\" height=\"" + std::to_string(LANE_HEIGHT - 30) +
-                   "\" fill=\"#dfe8f6\"/>\n";
+                   "\" fill=\"" + colour(COLOURS.band) + "\"/>\n";
             out += text(PLOT_LEFT + 8, text_y, "band", what, 12, "normal");
         }
         return out + "</g>\n";
@@ -233,11 +256,11 @@ private:
 
     // The envelope as one filled path: the highest level of each column
     // from left to right, then the lowest back; runs of equal columns merged.
-    std::string waveform(const Levels& levels, int top, const char* colour) const {
+    std::string waveform(const Levels& levels, int top, double low, std::string_view fill) const {
         const std::uint64_t span = axis_samples_;
         const Envelope e = envelope(levels, COLUMNS, span);
         if (e.max.empty()) return {};
-        const auto y = [&](std::int16_t level) { return fixed(lane_y(top, level / config::LEVEL_FULL_SCALE)); };
+        const auto y = [&](std::int16_t level) { return fixed(lane_y(top, level / config::LEVEL_FULL_SCALE, low)); };
         std::string path;
         const std::size_t n = e.max.size();
         // Horizontal and vertical steps: "V{y}H{x}" a run of columns.
@@ -254,18 +277,23 @@ private:
         };
         edge(e.max, true);
         edge(e.min, false);
-        return "<path class=\"envelope\" d=\"" + path + "Z\" fill=\"" + colour + "\" fill-opacity=\"0.85\" stroke=\"" +
-               colour + "\" stroke-width=\"0.6\"/>\n";
+        return "<path class=\"envelope\" d=\"" + path + "Z\" fill=\"" + colour(fill) +
+               "\" fill-opacity=\"0.85\" stroke=\"" + colour(fill) + "\" stroke-width=\"0.6\"/>\n";
     }
 
+    // Errors first, then warnings, the first FINDINGS_SHOWN of them: so
+    // that warnings never hide an error.
     int findings(std::string& body, int y) const {
         std::vector<Finding> errors, warnings;
         std::size_t total = 0;
         check(s_, [&](const Finding& f) {
             auto& list = f.severity == Finding::Severity::Error ? errors : warnings;
-            if (errors.size() + warnings.size() < FINDINGS_SHOWN) list.push_back(f);
+            if (list.size() < FINDINGS_SHOWN) list.push_back(f);
             ++total;
         });
+        if (errors.size() + warnings.size() > FINDINGS_SHOWN) {
+            warnings.resize(FINDINGS_SHOWN - std::min(errors.size(), FINDINGS_SHOWN));
+        }
         if (total == 0) {
             body += text(12, y + 4, "finding", "drel check finds nothing to report.", 12, "normal");
             return y + 22;
@@ -277,7 +305,7 @@ private:
                 const bool error = f.severity == Finding::Severity::Error;
                 body += text(12, y + 4, error ? "finding error" : "finding warning",
                              std::string(severity_name(f.severity)) + ": " + f.message, 12, error ? "bold" : "normal",
-                             "start", error ? "#b00020" : "#8a5a00");
+                             "start", error ? COLOURS.error.data() : COLOURS.warning.data());
                 y += 18;
             }
         }
@@ -292,11 +320,15 @@ private:
 
     const Settings& s_;
     std::string name_;
+    Findings findings_;
+    std::array<std::string, 6> receives_;
     std::uint64_t axis_samples_ = 0, session_samples_ = 0;
 };
 
 }  // namespace
 
-std::string svg(const Settings& s, std::string_view name) { return Svg(s, name).draw(); }
+std::string svg(const Settings& s, std::string_view name, Findings findings) {
+    return Svg(s, name, findings).draw();
+}
 
 }  // namespace protocols

@@ -1,6 +1,8 @@
 #include "protocols/routing.hpp"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <variant>
 
 #include "mix_cycles.hpp"
@@ -21,14 +23,22 @@ std::string quoted(std::string_view s) {
 }
 
 // A few digits for people: "22.6" (kHz), "0.5" (of full scale), "-0.001".
+// A number that the digits would round to zero keeps its sign and enough
+// digits to show it ("-0.000488" for a level of -16), and a zero its sign,
+// as the text form prints them.
 std::string rounded(double x, const char* format) {
     char buf[64];
     std::snprintf(buf, sizeof buf, format, x);
     std::string s(buf);
+    if (std::strtod(buf, nullptr) == 0.0 && x != 0.0) {
+        std::snprintf(buf, sizeof buf, "%.3g", x);
+        return buf;
+    }
+    if (x == 0.0) return std::signbit(x) ? "-0.0" : "0.0";
     if (const std::size_t dot = s.find('.'); dot != std::string::npos && s.find('e') == std::string::npos) {
         while (s.back() == '0' && s.size() > dot + 2) s.pop_back();
     }
-    return s == "-0.0" ? "0.0" : s;
+    return s;
 }
 
 // "2, 5 to 9, 12", or "none".
@@ -122,6 +132,8 @@ std::string Route::name() const {
     return std::string(1, channel) + " modulation";
 }
 
+std::string Route::label() const { return name() + (role == Role::Modulation ? "" : " amplitude"); }
+
 std::string_view Route::field() const {
     switch (role) {
         case Role::Amplitude1: return "amplitude1_source";
@@ -202,8 +214,6 @@ std::string channel_coil(const Settings& s, const ChannelSettings& c) {
     return out + ", carrier " + rounded(coil.settings[c.coil_setting_idx].carrier_frequency, "%.3g") + " kHz";
 }
 
-std::string describe_signal(const Settings& s, std::size_t index) { return Describer(s).signal(index); }
-
 namespace {
 
 std::string receives(const Settings& s, const Route& r, const Describer& d) {
@@ -214,7 +224,13 @@ std::string receives(const Settings& s, const Route& r, const Describer& d) {
 
 }  // namespace
 
-std::string receives(const Settings& s, const Route& r) { return receives(s, r, Describer(s)); }
+std::array<std::string, 6> receives(const Settings& s) {
+    const Describer d(s);
+    const std::array<Route, 6> all = routes(s);
+    std::array<std::string, 6> out;
+    for (std::size_t i = 0; i < all.size(); ++i) out[i] = receives(s, all[i], d);
+    return out;
+}
 
 std::string routing_text(const Settings& s) {
     const Describer d(s);
@@ -226,7 +242,7 @@ std::string routing_text(const Settings& s) {
             out += std::string("channel ") + channel + ": " + (r.settings->enabled ? "on" : "off") + ", " +
                    channel_coil(s, *r.settings) + "\n";
         }
-        std::string label = r.name() + (r.role == Route::Role::Modulation ? "" : " amplitude");
+        std::string label = r.label();
         label.resize(15, ' ');
         out += "  " + label + "<- " + receives(s, r, d) + "\n";
     }

@@ -224,20 +224,6 @@ std::string render_protocol(const Settings& settings, Form form) {
     return out;
 }
 
-std::string json_value(const Signal& signal, Waveforms waveforms) {
-    std::string out;
-    Appender a(out);
-    JsonWriter<Appender>(a, waveforms).value(signal);
-    return out;
-}
-
-std::string one_line(const Signal& signal, Waveforms waveforms) {
-    std::string out;
-    Appender a(out);
-    Writer<Appender>(a, Layout::OneLine, waveforms).value(signal);
-    return out;
-}
-
 std::string one_line_record(std::string_view name, const OneLineFields& fields) {
     std::string out;
     Appender a(out);

@@ -4,6 +4,9 @@
 // hand); the level the binary chose picks the version.
 #include "protocols/waveform.hpp"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "protocols/config.hpp"
 #include "waveform_versions.hpp"
 
@@ -39,11 +42,16 @@ template <std::ptrdiff_t STEP>
     for (std::size_t i = 0; i < n; ++i) out[i] = levels[i] / config::LEVEL_FULL_SCALE;
 }
 
+// The layouts read in place; any other step is the caller's mistake, which
+// must not write other levels than the samples give: it stops the process.
 [[gnu::always_inline]] inline bool levels_any_step(const double* first, std::ptrdiff_t step, std::size_t n,
                                                    std::int16_t* out) noexcept {
     if (step == 1) return levels_loop<1>(first, n, out);
     if (step == -1) return levels_loop<-1>(first, n, out);
-    return levels_loop<2>(first, n, out);
+    if (step == 2) return levels_loop<2>(first, n, out);
+    std::fprintf(stderr, "levels_from_fractions: a step of %td samples; the caller gathers all but 1, -1 and 2\n",
+                 step);
+    std::abort();
 }
 
 bool levels_baseline(const double* first, std::ptrdiff_t step, std::size_t n, std::int16_t* out) noexcept {

@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <random>
+#include <string_view>
 #include <vector>
 
 #include "level_varints.hpp"
@@ -21,6 +23,21 @@ namespace protocols {
 namespace {
 
 using cpu::Level;
+
+// ctest runs the suite again at lower levels (AtLevel.*), naming the level
+// each run expects: a run at a level that this machine does not have skips
+// every test rather than run them again at another.
+class ExpectedLevel : public ::testing::Environment {
+public:
+    void SetUp() override {
+        const char* expected = std::getenv("PYDREL_EXPECT_LEVEL");
+        if (expected != nullptr && cpu::name(cpu::level()) != expected) {
+            GTEST_SKIP() << "this machine runs at " << cpu::name(cpu::level()) << ", not at " << expected;
+        }
+    }
+};
+[[maybe_unused]] ::testing::Environment* const expected_level =
+    ::testing::AddGlobalTestEnvironment(new ExpectedLevel);
 
 std::vector<Level> levels_here() {
     std::vector<Level> out;
@@ -142,6 +159,112 @@ TEST(VectorLevels, LevelVarintsAsTheBaselineWritesThem) {
             ASSERT_TRUE(std::equal(want.data(), want.data() + (w - want.data()), got.data())) << cpu::name(level) << n;
         }
     }
+}
+
+// The levels in [in, end) as the wire rules read them, one byte at a time:
+// the levels up to the first that breaks a rule (failed) or that the data
+// cuts off, and where each of them ends.
+struct Reference {
+    std::vector<std::int16_t> levels;
+    std::vector<const std::uint8_t*> ends;
+    bool failed = false;
+};
+Reference read_strictly(const std::uint8_t* in, const std::uint8_t* end) {
+    Reference r;
+    const std::uint8_t* p = in;
+    while (p < end) {
+        std::uint32_t z = 0;
+        const std::uint8_t* q = p;
+        for (unsigned k = 0;; ++k, ++q) {
+            if (q == end) return r;  // cut off
+            const std::uint8_t b = *q;
+            if ((k == 2 && b > 3) || (k > 0 && b == 0)) {
+                r.failed = true;
+                return r;
+            }
+            z |= static_cast<std::uint32_t>(b & 0x7f) << (7 * k);
+            if (b < 0x80) break;
+        }
+        r.levels.push_back(static_cast<std::int16_t>((z >> 1) ^ (0u - (z & 1))));
+        r.ends.push_back(p = q + 1);
+    }
+    return r;
+}
+
+// The level decoders at every level this machine runs, each followed by
+// the one-by-one decoder as the library follows it, on bad bytes at every
+// level of the first vector widths: a third byte of 4 (a level beyond 16
+// bits) and of 3 (the largest that is not), a last byte of 0 after one
+// continuation byte or two (not the shortest form), a fourth byte, and the
+// data cut off inside each level. Each decodes a part of what the wire
+// rules read, exactly, stops at the end of a level and never past the data,
+// and fails only where a level breaks a rule.
+TEST(VectorLevels, LevelVarintDecodersRefuseAsTheRulesDo) {
+    std::vector<std::pair<std::string_view, versions::GetLevels>> here;
+    for (const Level level : levels_here()) {
+        if (level_decoder_level(level, cpu::compresses()) == level) {
+            here.emplace_back(cpu::name(level), versions::get_level_varints[cpu::index(level)]);
+        }
+    }
+    std::mt19937 random(13);
+    std::vector<std::int16_t> levels(200);
+    for (auto& l : levels) l = static_cast<std::int16_t>(random() % 3 == 0 ? random() % 64 : random());
+    std::vector<std::uint8_t> good(3 * levels.size() + LEVEL_VARINT_SLACK);
+    const std::size_t length =
+        static_cast<std::size_t>(put_level_varints(good.data(), levels.data(), levels.size()) - good.data());
+    good.resize(length);
+    std::vector<std::size_t> at{0};  // where each level starts
+    for (std::size_t i = 0; i < length; ++i) {
+        if (good[i] < 0x80) at.push_back(i + 1);
+    }
+    struct Spoilt {
+        std::vector<std::uint8_t> bytes;
+        std::size_t end;  // of the data
+    };
+    std::vector<Spoilt> cases;
+    for (std::size_t k = 0; k < 120; ++k) {
+        const std::size_t from = at[k], to = at[k + 1];
+        for (const std::vector<std::uint8_t>& level : std::vector<std::vector<std::uint8_t>>{
+                 {0xff, 0xff, 0x04}, {0xff, 0xff, 0x03}, {0x81, 0x00}, {0x81, 0x80, 0x00}, {0x80, 0x80, 0x80, 0x01}}) {
+            std::vector<std::uint8_t> bytes(good.begin(), good.begin() + static_cast<long>(from));
+            bytes.insert(bytes.end(), level.begin(), level.end());
+            bytes.insert(bytes.end(), good.begin() + static_cast<long>(to), good.end());
+            cases.push_back({bytes, bytes.size()});
+        }
+        for (std::size_t cut = from; cut <= to; ++cut) cases.push_back({good, cut});
+    }
+    std::size_t failures = 0;
+    for (const Spoilt& c : cases) {
+        // The bytes before the first level end a count; the decoders look back at them.
+        std::vector<std::uint8_t> buffer(LEVEL_LOOK_BACK, 0);
+        buffer.insert(buffer.end(), c.bytes.begin(), c.bytes.end());
+        buffer.resize(buffer.size() + 64, 0x01);  // past the data's end: bytes that would make levels
+        const std::uint8_t* first = buffer.data() + LEVEL_LOOK_BACK;
+        const std::uint8_t* end = first + c.end;
+        const Reference truth = read_strictly(first, end);
+        for (const auto& [name, version] : here) {
+            std::vector<std::int16_t> got(levels.size() + 32, 0);
+            const LevelRun bulk = version(first, end, got.data(), levels.size());
+            ASSERT_FALSE(bulk.failed) << name;  // the bulk decoders leave failures to the one-by-one decoder
+            const LevelRun rest = get_levels_one_by_one(bulk.end, end, got.data() + bulk.levels, levels.size() - bulk.levels);
+            const std::size_t n = bulk.levels + rest.levels;
+            ASSERT_LE(n, truth.levels.size()) << name << ": a level past a bad one or the data's end, data of " << c.end;
+            ASSERT_TRUE(std::equal(truth.levels.begin(), truth.levels.begin() + static_cast<long>(n), got.begin())) << name;
+            ASSERT_EQ(rest.end, n == 0 ? first : truth.ends[n - 1]) << name;
+            if (rest.failed) {
+                ASSERT_TRUE(truth.failed && n == truth.levels.size()) << name << ": fails at a good level";
+                ++failures;
+            }
+        }
+    }
+    EXPECT_GT(failures, 1000u);  // the bad levels were reached, by every version
+}
+
+TEST(VectorLevels, TheDecoderFallsBackWhereTheCpuCannotCompressLanes) {
+    EXPECT_EQ(level_decoder_level(Level::Avx512, false), Level::Avx2);
+    EXPECT_EQ(level_decoder_level(Level::Avx512, true), Level::Avx512);
+    EXPECT_EQ(level_decoder_level(Level::Avx2, false), Level::Avx2);
+    EXPECT_EQ(level_decoder_level(Level::Baseline, true), Level::Baseline);
 }
 
 struct Disabled {

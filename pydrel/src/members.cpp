@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "bind/convert.hpp"
+#include "bind/entry.hpp"
 #include "bind/notes.hpp"
 #include "hints.hpp"
-#include "bind/entry.hpp"
 #include "member_args.hpp"
 #include "objects.hpp"
 #include "types.hpp"
@@ -112,27 +112,29 @@ void drop_members(PyObject* type) noexcept {
 
 Ref make_coil_type() { return make_member_type<COIL>(); }
 Ref make_channel_type() { return make_member_type<CHANNEL>(); }
-bool is_coil(PyObject* o) noexcept { return is_member<COIL>(o); }
-bool is_channel(PyObject* o) noexcept { return is_member<CHANNEL>(o); }
+
+namespace {
 
 // Members never change and nothing borrows one exclusively, so reading a
 // member's value needs no borrow of it.
-std::uint8_t coil_argument(const Args& args, std::size_t i) {
+template <const MemberClass& C, auto HINT>
+std::uint8_t member_argument(const Args& args, std::size_t i) {
     return noted([&] {
         return args.convert(i, [](PyObject* o) {
-            if (!is_coil(o)) raise_cast_error(o, COIL.name);
+            if (!is_member<C>(o)) raise_cast_error(o, C.name);
             return as_member(o)->value;
         });
-    }, [](PyObject*) { return hints::coil_argument(); });
+    }, [](PyObject*) { return HINT(); });
+}
+
+}  // namespace
+
+std::uint8_t coil_argument(const Args& args, std::size_t i) {
+    return member_argument<COIL, hints::coil_argument>(args, i);
 }
 
 std::uint8_t channel_argument(const Args& args, std::size_t i) {
-    return noted([&] {
-        return args.convert(i, [](PyObject* o) {
-            if (!is_channel(o)) raise_cast_error(o, CHANNEL.name);
-            return as_member(o)->value;
-        });
-    }, [](PyObject*) { return hints::channel_argument(); });
+    return member_argument<CHANNEL, hints::channel_argument>(args, i);
 }
 
 std::uint64_t index_argument(const Args& args, std::size_t i) {

@@ -20,12 +20,9 @@ Ref make_channel_type();
 // the class lets it go when the module is forgotten.
 void drop_members(PyObject* type) noexcept;
 
-// Whether `o` is an instance of that class. The classes cannot be
-// subclassed, so slot functions of their own identify them; these tests hold
-// without the module, for objects that outlive it while an interpreter is
-// finalised.
+// Whether `o` is a Protocol. The class cannot be subclassed, so a slot
+// function of its own identifies it; the test holds without the module, for
+// objects that outlive it while an interpreter is finalised.
 bool is_protocol(PyObject* o) noexcept;
-bool is_coil(PyObject* o) noexcept;
-bool is_channel(PyObject* o) noexcept;
 
 }  // namespace pydrel

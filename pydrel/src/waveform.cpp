@@ -2,11 +2,6 @@
 // module chose when it loaded; here they are read in blocks, in any layout.
 #include "waveform.hpp"
 
-// Built against NumPy 2 headers; the calls used here exist in NumPy 1.22 on.
-#define NPY_NO_DEPRECATED_API NPY_1_22_API_VERSION
-#define NPY_TARGET_VERSION NPY_1_22_API_VERSION
-#include <numpy/arrayobject.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -15,6 +10,7 @@
 #include <cstring>
 
 #include "bind/convert.hpp"
+#include "bind/numpy.hpp"
 #include "bind/panic.hpp"
 #include "bind/ref.hpp"
 #include "hints.hpp"
@@ -27,23 +23,6 @@ namespace pydrel {
 using namespace bind;
 
 namespace {
-
-// Whether NumPy's C interface was imported and passed its checks. NumPy's
-// importer sets PyArray_API before it checks the ABI and features, so a
-// failed import leaves it set: it cannot tell success.
-bool numpy_imported = false;
-
-// NumPy's import_array macros print the import error and replace it with a
-// generic one; calling the importer directly passes the real ImportError on.
-// After a failure every call tries again, and fails again.
-void import_numpy() {
-    if (numpy_imported) return;
-    if (_import_array() < 0) {
-        PyArray_API = nullptr;
-        throw PythonError{};
-    }
-    numpy_imported = true;
-}
 
 // Samples are checked and converted a block at a time, so that a block that
 // holds a bad sample can be walked again for the first one.
@@ -58,13 +37,10 @@ bool append_levels(const double* first, std::ptrdiff_t step, std::size_t n, prot
 
 }  // namespace
 
-void forget_numpy() noexcept {
-    numpy_imported = false;
-    PyArray_API = nullptr;
-}
+void forget_numpy() noexcept { bind::numpy::forget(); }
 
 Waveform Waveform::accept(PyObject* samples) {
-    import_numpy();
+    bind::numpy::import();
     if (!PyArray_Check(samples)) raise_cast_error(samples, "ndarray");
     auto* array = reinterpret_cast<PyArrayObject*>(samples);
     Ref float64 = Ref::checked(reinterpret_cast<PyObject*>(PyArray_DescrFromType(NPY_DOUBLE)));

@@ -274,7 +274,7 @@ class Settings:
         return [Route(channel, role, name, getattr(getattr(settings, f"channel_{channel.lower()}_settings"),
                                                    f"{role}_source"),
                       None if index is None else settings.signals[index], receives)
-                for channel, role, name, index, receives in _native.routes(settings)]
+                for channel, role, name, _label, index, receives in _native.routes(settings)]
 
     def to_svg(self, name: str = "") -> str:
         """The protocol as an SVG picture, as ``drel plot`` draws it; ``name``

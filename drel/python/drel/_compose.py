@@ -39,7 +39,7 @@ def first_difference(value: Any, new: Any, path: str) -> str | None:
 
 def duration_of(samples: int) -> float | None:
     """A session duration that set_session_duration() takes and that has `samples` samples."""
-    d = samples / 5000.0
+    d = samples / _native.SAMPLING_RATE
     for candidate in (d, math.nextafter(d, 0.0), math.nextafter(d, math.inf)):
         if _native.refusal("session_duration", candidate) is None and _native.sample_count(candidate) == samples:
             return candidate

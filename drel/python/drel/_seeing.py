@@ -1,4 +1,7 @@
-"""Seeing a protocol: its notebook display and its lanes drawn with matplotlib."""
+"""Seeing a protocol: its notebook display and its lanes drawn with matplotlib.
+What they show and how (the sampling rate, full scale, the picture's
+columns, colours, lane labels and the cap on findings) is the native
+picture's, from _native."""
 
 from __future__ import annotations
 
@@ -10,35 +13,42 @@ from . import Arbitrary, Constant, _native
 if TYPE_CHECKING:
     from . import Settings
 
-SAMPLING_RATE = 5000.0
-FULL_SCALE = 32767.0
-COLUMNS = 880
+COLOURS = _native.COLOURS
+
+
+def ordered(findings: list[tuple[str, str]]) -> list[tuple[str, str]]:
+    """Errors first, then warnings, as the picture lists them: warnings never hide an error."""
+    return [f for f in findings if f[0] == "error"] + [f for f in findings if f[0] != "error"]
 
 
 def html(settings: Settings) -> str:
     """A fragment of HTML with no scripts: the session, a table of the routes,
-    the findings and the picture inline."""
+    the findings and the picture inline, from one reading of the record."""
+    routes, findings, picture = _native.seeing(settings)
     e = _html.escape
-    rows = []
-    for route in settings.routing():
-        channel = getattr(settings, f"channel_{route.channel.lower()}_settings")
-        label = route.name + ("" if route.role == "modulation" else " amplitude")
-        rows.append(f"<tr><td>{e(route.channel)}{'' if channel.enabled else ' (off)'}</td><td>{e(label)}</td>"
-                    f"<td>{e(route.receives)}</td></tr>")
-    findings = settings.check()
-    shown = "".join(f"<li><b>{e(f.severity)}</b>: {e(f.message)}</li>" for f in findings[:24])
-    more = f"<li>and {len(findings) - 24} more, which drel check lists</li>" if len(findings) > 24 else ""
+    on = {"A": settings.channel_a_settings.enabled, "B": settings.channel_b_settings.enabled}
+    rows = "".join(f"<tr><td>{e(channel)}{'' if on[channel] else ' (off)'}</td><td>{e(label)}</td>"
+                   f"<td>{e(receives)}</td></tr>" for channel, _, _, label, _, receives in routes)
+    cap = _native.FINDINGS_SHOWN
+    shown = "".join(f"<li><b>{e(severity)}</b>: {e(message)}</li>" for severity, message in ordered(findings)[:cap])
+    more = f"<li>and {len(findings) - cap} more, which drel check lists</li>" if len(findings) > cap else ""
     n = len(settings.signals)
     return (
         '<div class="drel-protocol">'
         f"<p><b>Protocol</b>: session {e(repr(settings.session_duration))} s, intensity "
         f"{e(repr(settings.intensity))}, {n} signal{'' if n == 1 else 's'}</p>"
         "<table><thead><tr><th>channel</th><th>route</th><th>receives</th></tr></thead><tbody>"
-        + "".join(rows) + "</tbody></table>"
+        + rows + "</tbody></table>"
         + (f"<p>What drel check finds:</p><ul>{shown}{more}</ul>" if findings else "<p>drel check finds nothing.</p>")
-        + settings.to_svg()
+        + picture
         + "</div>"
     )
+
+
+# A lane is one unit high: the curve in its lower part, what it receives
+# written above the curve, in the gap to the next lane.
+CURVE = 0.72
+TEXT = 0.86
 
 
 def plot(settings: Settings, ax: Any = None) -> Any:
@@ -49,37 +59,57 @@ def plot(settings: Settings, ax: Any = None) -> Any:
         raise ImportError("Settings.plot() needs matplotlib: pip install pydrel[plot]") from e
     import numpy as np
 
-    routes = settings.routing()
+    settings = _native.validated(settings)
+    routes = _native.routes(settings)
+    signals = [None if index is None else settings.signals[index] for *_, index, _ in routes]
     session = settings.num_samples if settings.session_duration > 0 else 0
-    span = max([session] + [len(r.signal.samples) for r in routes if isinstance(r.signal, Arbitrary)])
-    seconds = span / SAMPLING_RATE
+    span = max([session] + [len(s.samples) for s in signals if isinstance(s, Arbitrary)])
+    rate, full_scale, columns = _native.SAMPLING_RATE, float(_native.MAX_LEVEL), _native.COLUMNS
+    seconds = span / rate
     if ax is None:
-        _, ax = plt.subplots(figsize=(11, 6))
+        _, ax = plt.subplots(figsize=(11, 6.5))
     ticks, labels = [], []
-    for k, route in enumerate(routes):
+    for k, ((channel, role, _, label, _, receives), signal) in enumerate(zip(routes, signals)):
         bottom = len(routes) - 1 - k  # A1 on top
-        ticks.append(bottom + 0.4)
-        enabled = getattr(settings, f"channel_{route.channel.lower()}_settings").enabled
-        labels.append(route.name + ("" if route.role == "modulation" else " amplitude") + ("" if enabled else " (off)"))
-        signal = route.signal
-        if isinstance(signal, Arbitrary) and len(signal.samples):
-            low, high = _native.envelope(signal.samples, COLUMNS, span)
-            edges = np.arange(len(high) + 1) * (span / COLUMNS) / SAMPLING_RATE
-            colour = "#e07000" if len(signal.samples) != session else "#1f5fbf"  # stale: another length
-            top, base = bottom + 0.8 * high / FULL_SCALE, bottom + 0.8 * low / FULL_SCALE
+        ticks.append(bottom + CURVE / 2)
+        enabled = getattr(settings, f"channel_{channel.lower()}_settings").enabled
+        labels.append(label + ("" if enabled else " (off)"))
+        source = getattr(getattr(settings, f"channel_{channel.lower()}_settings"), f"{role}_source")
+        if isinstance(signal, Arbitrary) and len(signal.samples) and not source.external_selected:
+            low_level, high_level = _native.envelope(signal.samples, columns, span)
+            # Negative levels, which a file may hold, are drawn as they are,
+            # on a scale from -1 to 1.
+            low_end = -1.0 if signal.samples.min() < 0 else 0.0
+            def y(levels):
+                return bottom + CURVE * (levels / full_scale - low_end) / (1.0 - low_end)
+            edges = np.arange(len(high_level) + 1) * (span / columns) / rate
+            colour = COLOURS["stale"] if len(signal.samples) != session else COLOURS["waveform"]
+            top, base = y(high_level), y(low_level)
             ax.stairs(top, edges, baseline=base, fill=True, color=colour, alpha=0.85)
             for edge in (top, base):  # where the two meet, the fill has no height
                 ax.stairs(edge, edges, baseline=None, color=colour, linewidth=1)
-        elif isinstance(signal, Constant):
-            ax.hlines(bottom + 0.8 * min(max(signal.value, 0.0), 1.0), 0, seconds, color="#1f5fbf")
+            if low_end < 0:
+                ax.hlines(bottom + CURVE / 2, 0, seconds, color="#999999", linewidth=0.6, linestyles="dotted")
+        elif isinstance(signal, Constant) and not source.external_selected:
+            ax.hlines(bottom + CURVE * min(max(signal.value, 0.0), 1.0), 0, seconds, color=COLOURS["constant"])
         else:
-            external = route.source.external_selected
-            ax.add_patch(Rectangle((0, bottom + 0.25), seconds, 0.3, facecolor="#f3efe3" if external else "#dfe8f6",
-                                   edgecolor="#d8cfb0" if external else "none", hatch="//" if external else None))
-        ax.text(seconds * 0.005, bottom + 0.7, route.receives, fontsize=8, va="center")
+            external = source.external_selected
+            ax.add_patch(Rectangle((0, bottom + 0.18), seconds, 0.36,
+                                   facecolor=COLOURS["external"] if external else COLOURS["band"],
+                                   edgecolor=COLOURS["external_edge"] if external else "none",
+                                   hatch="//" if external else None))
+        ax.text(seconds * 0.005, bottom + TEXT, receives, fontsize=8, va="center")
     ax.set_yticks(ticks, labels)
     ax.set_xlim(0, seconds)
     ax.set_ylim(-0.1, len(routes))
+    # The session's end, labelled on the time axis among the ticks.
+    end = session / rate
+    if end > 0:
+        near = 0.06 * seconds  # ticks that would crowd the end's label go
+        kept = [t for t in ax.get_xticks() if 0 <= t <= seconds and abs(t - end) > near]
+        ax.set_xticks(kept + [end], [f"{t:g}" for t in kept] + [f"{end:g} (end)"])
+        if end < seconds:
+            ax.axvline(end, color=COLOURS["error"], linestyle="--", linewidth=1)
     ax.set_xlabel("seconds")
     ax.set_title(f"session {settings.session_duration!r} s, intensity {settings.intensity!r}")
     return ax.figure

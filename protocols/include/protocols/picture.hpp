@@ -8,8 +8,10 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
+#include "protocols/fields.hpp"
 #include "protocols/settings.hpp"
 
 namespace protocols {
@@ -24,18 +26,45 @@ struct Envelope {
 };
 Envelope envelope(std::span<const std::int16_t> levels, std::size_t columns, std::uint64_t span);
 
-// The picture's geometry, in pixels of the SVG.
+// The picture's geometry, in pixels of the SVG, and what it shows how: the
+// drel package's drawings (the notebook's, matplotlib's) take them from here.
 namespace picture {
 inline constexpr int WIDTH = 1100;
 inline constexpr int PLOT_LEFT = 180;   // where the time axis starts
 inline constexpr int COLUMNS = 880;     // pixel columns of the time axis
 inline constexpr int LANE_HEIGHT = 64;
+// Findings listed under the panels, errors first; drel check lists them all.
+inline constexpr std::size_t FINDINGS_SHOWN = 24;
+// The colours, declared as a record's fields are, for the package to walk.
+struct Palette {
+    std::string_view waveform = "#1f5fbf";
+    std::string_view stale = "#e07000";  // a waveform whose length is not the session's
+    std::string_view constant = "#1f5fbf";
+    std::string_view band = "#dfe8f6";  // a sine, ramp or mix, shown by its parameters
+    std::string_view external = "#f3efe3";  // an external input's hatching
+    std::string_view external_edge = "#d8cfb0";
+    std::string_view error = "#b00020";
+    std::string_view warning = "#8a5a00";
+
+    static constexpr std::string_view record_name = "Palette";
+    static constexpr auto fields() {
+        return std::tuple{field("waveform", &Palette::waveform), field("stale", &Palette::stale),
+                          field("constant", &Palette::constant), field("band", &Palette::band),
+                          field("external", &Palette::external), field("external_edge", &Palette::external_edge),
+                          field("error", &Palette::error), field("warning", &Palette::warning)};
+    }
+};
+inline constexpr Palette COLOURS{};
 }  // namespace picture
+
+// Whether the picture lists what drel check finds under its panels (a page
+// that lists them itself, as the notebook's does, leaves them out).
+enum class Findings { Listed, LeftOut };
 
 // The SVG image of a protocol; `name` (a file's) goes into the title. Every
 // text taken from the protocol or the name is escaped. Its size does not
 // grow with the session's length: at most a few hundred kilobytes.
-std::string svg(const Settings& s, std::string_view name);
+std::string svg(const Settings& s, std::string_view name, Findings findings = Findings::Listed);
 
 // Text escaped for XML and HTML: &, <, >, " and ', and characters that XML
 // does not allow (controls) as U+FFFD.

@@ -23,6 +23,8 @@ struct Route {
 
     // As the API names it: "A1", "B2", "A modulation".
     std::string name() const;
+    // As the routing and the pictures label it: "A1 amplitude", "A modulation".
+    std::string label() const;
     // As the text form names its field: "amplitude1_source".
     std::string_view field() const;
 };
@@ -49,14 +51,12 @@ std::optional<std::string> missing_source(const Settings& s, const SignalSourceS
 // or what it names that the machine lacks, in the checks' words.
 std::string channel_coil(const Settings& s, const ChannelSettings& c);
 
-// One signal on one line: "Sine amplitude 1.0, frequency 10.0, phase 0.0,
-// depth 1.0", "Arbitrary 10000 levels (2.0 s), 0.0 to 1.0"; a mix with the
-// two signals it names, one level deep.
-std::string describe_signal(const Settings& s, std::size_t index);
-
-// What a route receives: "signal 0: Sine ...", "external input 2", or what
-// is missing.
-std::string receives(const Settings& s, const Route& r);
+// What each route receives, in the order of routes(): "signal 0: Sine
+// amplitude 1.0, frequency 10.0, phase 0.0, depth 1.0", "signal 1:
+// Arbitrary 10000 levels (2.0 s), 0.0 to 1.0", "external input 2", or what
+// is missing. A mix shows the two signals it names, one level deep; the
+// table's mix cycles are found once for all six.
+std::array<std::string, 6> receives(const Settings& s);
 
 // drel show --routing: each channel, on or off, with its coil, and its three
 // routes; then the signals that no enabled channel uses.

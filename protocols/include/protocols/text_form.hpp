@@ -51,10 +51,6 @@ std::string render_protocol(const Settings& settings, Form form = {});
 inline constexpr std::size_t MIN_RENDER_BUFFER = 4096;
 void render_protocol(const Settings& settings, Form form, std::span<char> buffer, ByteSink& sink);
 
-// One signal on one line, in the text form or as JSON.
-std::string one_line(const Signal& signal, Waveforms waveforms);
-std::string json_value(const Signal& signal, Waveforms waveforms);
-
 // A value of a one-line record: a number, a bare word such as an error kind,
 // or a text, which is quoted and escaped.
 struct Bare {

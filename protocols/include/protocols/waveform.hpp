@@ -8,9 +8,10 @@
 
 namespace protocols {
 
-// Writes the level of each of n samples, `step` doubles apart from `first`
-// (1, -1 or 2: the layouts that are read in place; others are gathered by
-// the caller first), round(sample * 32767) with halves away from zero.
+// Writes the level of each of n samples, `step` doubles apart from `first`,
+// round(sample * 32767) with halves away from zero. The step is 1, -1 or 2,
+// the layouts read in place; the caller gathers others first, and any other
+// step stops the process.
 // Returns whether every sample lay inside [0, 1] (NaN does not); those
 // outside are converted as 0.0, so that nothing overflows, and the caller
 // discards what was written.
