@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <limits>
 #include <random>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -98,6 +99,21 @@ TEST(VectorLevels, LevelsFromFractionsAsTheBaselineMakesThem) {
                     }
                 }
             }
+        }
+    }
+}
+
+// A step that no layout is read in place with is the caller's mistake: it
+// stops the process, at every level, and writes no level.
+TEST(VectorLevelsDeathTest, AStepNotReadInPlaceStops) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::vector<double> data(30, 0.5);
+    for (const Level level : levels_here()) {
+        for (const std::ptrdiff_t step : {0, 3, -2}) {
+            std::vector<std::int16_t> out(10, -1);
+            EXPECT_DEATH(versions::levels_from_fractions[cpu::index(level)](data.data() + 10, step, 5, out.data()),
+                         "levels_from_fractions: a step of " + std::to_string(step) + " samples")
+                << cpu::name(level);
         }
     }
 }
