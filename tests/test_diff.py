@@ -42,6 +42,11 @@ def poke(samples, where, by):
     return samples
 
 
+def put(samples, where, level):
+    samples[where] = level
+    return samples
+
+
 def machine(**fields):
     return lambda s: R(s, machine_config=R(s.machine_config, **fields))
 
@@ -78,6 +83,19 @@ PAIRS = {
     "levels at both ends": (SAME, levels(lambda x: poke(poke(x, 0, -1), [6000, 12499], 100)),
                             ["signals[3].samples: 3 of 12500 levels differ, samples 0 to 12499 (0.0 to 2.4998 s), by at most 100 levels"]),
     "levels of another length": (SAME, levels(lambda x: x[:-1]), ["signals[3].samples: 12500 levels -> 12499 levels"]),
+    "the first level only": (SAME, levels(lambda x: poke(x, 0, 1)),
+                             ["signals[3].samples: 1 of 12500 levels differs, sample 0 (0.0 s), by 1 level"]),
+    "the last level only": (SAME, levels(lambda x: poke(x, 12499, -1)),
+                            ["signals[3].samples: 1 of 12500 levels differs, sample 12499 (2.4998 s), by 1 level"]),
+    "the largest difference of two levels": (
+        levels(lambda x: put(x, 5, -32768)), levels(lambda x: put(x, 5, 32767)),
+        ["signals[3].samples: 1 of 12500 levels differs, sample 5 (0.001 s), by 65535 levels"]),
+    "two waveforms of one level": (levels(lambda x: x[:1]), levels(lambda x: poke(x[:1], 0, 2)),
+                                   ["signals[3].samples: 1 of 1 level differs, sample 0 (0.0 s), by 2 levels"]),
+    "two empty waveforms": (levels(lambda x: x[:0]), levels(lambda x: x[:0]), []),
+    "an empty waveform and one level": (levels(lambda x: x[:0]), levels(lambda x: x[:1]),
+                                        ["signals[3].samples: 0 levels -> 1 level"]),
+    "the largest index": (SAME, at(4, b_idx=2**64 - 1), ["signals[4].b_idx: 3 -> 18446744073709551615"]),
     "a grown table": (SAME, signals(lambda t: t + [drel.Constant(0.5)]),
                       ["signals: 5 entries -> 6 entries",
                        "signals[5]: only in B: Constant(ConstantSignalParams { value: 0.5 })"]),

@@ -276,6 +276,52 @@ def test_each_help_gives_its_own_exit_status(command):
     assert [other for other, status in EXIT_STATUSES.items() if other != command and status in text] == []
 
 
+# Every form the parser takes an option in, run in a directory that holds
+# a.drel and b.drel (intensity 0.0 and 0.5, sessions of 60 and 61 s): the
+# arguments -> the exit status, and what stdout (or, with status 2, stderr)
+# starts with, or the file that holds the picture.
+OPTION_FORMS = {
+    "a value apart": (["diff", "-n", "1", "a.drel", "b.drel"], 1, "intensity: 0.0 -> 0.5\n"),
+    "a value attached": (["diff", "-n1", "a.drel", "b.drel"], 1, "intensity: 0.0 -> 0.5\n"),
+    "the last value given": (["diff", "-n", "1", "-n2", "a.drel", "b.drel"], 1,
+                             "intensity: 0.0 -> 0.5\nsession_duration: 60.0 -> 61.0\n"),
+    "options after the operands": (["diff", "a.drel", "b.drel", "-n", "1", "--json"], 1, '[{"path": "intensity"'),
+    "a value of 0": (["diff", "-n0", "a.drel", "b.drel"], 2,
+                     "drel: -n takes a count of differences from 1 on, not '0'\n"),
+    "a value of 2**64": (["diff", "-n", str(2**64), "a.drel", "b.drel"], 2,
+                         f"drel: -n takes a count of differences from 1 on, not '{2**64}'\n"),
+    "a value of 2**64 - 1": (["diff", "-n", str(2**64 - 1), "a.drel", "b.drel"], 1, "intensity: 0.0 -> 0.5\n"),
+    "a value missing at the end": (["diff", "a.drel", "b.drel", "-n"], 2, "drel: option '-n' needs its COUNT\n"),
+    "an option for a value": (["diff", "-n", "--json", "a.drel", "b.drel"], 2,
+                              "drel: -n takes a count of differences from 1 on, not '--json'\n"),
+    "a flag with a value": (["check", "--json=1", "a.drel"], 2, "drel: unknown option '--json=1' for check\n"),
+    "a flag run on": (["check", "--jsonx", "a.drel"], 2, "drel: unknown option '--jsonx' for check\n"),
+    "a short value option's picture apart": (["plot", "-o", "out.svg", "a.drel"], 0, "out.svg"),
+    "a short value option's picture attached": (["plot", "-oout.svg", "a.drel"], 0, "out.svg"),
+    "-- ends the options": (["check", "--", "--json"], 2, ""),
+    "- is standard input, not an option": (["show", "--summary", "-"], 0, "Protocol {\n"),
+    "-h among operands": (["diff", "a.drel", "-h", "b.drel"], 0, "usage: drel diff"),
+    "--help after an unknown option": (["show", "--nope", "--help"], 2, "drel: unknown option '--nope' for show\n"),
+}
+
+
+@pytest.mark.parametrize("args, status, out", OPTION_FORMS.values(), ids=OPTION_FORMS.keys())
+def test_option_forms(tmp_path, args, status, out):
+    p = pydrel.Protocol()
+    a = saved(p, tmp_path, "a.drel")
+    p.set_stimulation_intensity(0.5)
+    p.set_session_duration(61.0)
+    saved(p, tmp_path, "b.drel")
+    run = subprocess.run([str(DREL), *args], cwd=tmp_path, input=a.read_bytes(), capture_output=True, timeout=60)
+    assert run.returncode == status, run.stderr
+    if out.endswith(".svg"):
+        assert (tmp_path / out).read_bytes().startswith(b"<svg ") and run.stdout == b""
+    elif args[:2] == ["check", "--"]:
+        assert run.stderr.decode() == "--json: cannot be read: No such file or directory\n"
+    else:
+        assert (run.stdout if status != 2 else run.stderr).decode().startswith(out)
+
+
 @pytest.mark.parametrize("name", ["pic.svg", "PIC.SVG", "-"])
 def test_plot_writes_svg_to_an_svg_name(tmp_path, name):
     path = saved(pydrel.Protocol(), tmp_path)

@@ -53,6 +53,18 @@ def missing(p):
     p.set_amplitude_source(pydrel.Coil.B1, 0)  # channel B is off
 
 
+def gaps(p):
+    """Nine constants of which A uses 0, 2, 6 and 8 (B, off, uses 7)."""
+    for k in range(9):
+        p.add_constant_signal(k / 8)
+    p.set_amplitude_source(pydrel.Coil.A1, 0)
+    p.set_amplitude_source(pydrel.Coil.A2, 2)
+    p.set_modulation_source(pydrel.Channel.A, 6)
+    p.add_mixed_signal(8, 8)  # 9: mixes 8
+    p.set_modulation_source(pydrel.Channel.A, 9)
+    p.set_amplitude_source(pydrel.Coil.B1, 7)
+
+
 HEAD = 'channel {}: {}, coil 0 "Default", setting 0, carrier 22.6 kHz'
 # composed through the API -> drel show --routing
 ROUTING = {
@@ -79,6 +91,13 @@ ROUTING = {
         HEAD.format("B", "off"), "  B1 amplitude   <- signal 0: Constant value 0.25",
         "  B2 amplitude   <- signal 0: Constant value 0.25", "  B modulation   <- signal 0: Constant value 0.25",
         "signals no enabled channel uses: none"]),
+    "runs of unused signals": (gaps, [
+        HEAD.format("A", "on"), "  A1 amplitude   <- signal 0: Constant value 0.0",
+        "  A2 amplitude   <- signal 2: Constant value 0.25",
+        "  A modulation   <- signal 9: MixedSignal of signal 8 (Constant value 1.0) and signal 8 (Constant value 1.0)",
+        HEAD.format("B", "off"), "  B1 amplitude   <- signal 7: Constant value 0.875",
+        "  B2 amplitude   <- signal 0: Constant value 0.0", "  B modulation   <- signal 0: Constant value 0.0",
+        "signals no enabled channel uses: 1, 3 to 7"]),
 }
 
 
