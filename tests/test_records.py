@@ -423,8 +423,9 @@ def test_binding_takes_only_slots_of_each_class_itself(tmp_path):
     forged = type("Sine", (), {"__slots__": (), **{f: drel.Settings.__dict__[g] for f, g in zip(
         ("amplitude", "frequency", "phase", "depth"), ("intensity", "session_duration", "signals", "machine_config"))}})
     with pytest.raises(TypeError, match="^Sine has no slot of its own for the field amplitude$"):
-        drel._native.bind({**classes, "Sine": forged}, drel.DecodeError)
+        drel._native.bind({**classes, "Sine": forged}, drel.DecodeError, drel.JSONError, drel.NotComposable)
     with pytest.raises(TypeError, match="^the record Ramp has no class$"):
-        drel._native.bind({k: v for k, v in classes.items() if k != "Ramp"}, drel.DecodeError)
+        drel._native.bind({k: v for k, v in classes.items() if k != "Ramp"}, drel.DecodeError, drel.JSONError,
+                          drel.NotComposable)
     p = pydrel.Protocol()
     assert str(drel.load(saved(p, tmp_path))) == str(p)

@@ -9,6 +9,8 @@
 #include <array>
 #include <cerrno>
 #include <optional>
+#include <span>
+#include <string>
 #include <string_view>
 #include <system_error>
 
@@ -19,10 +21,12 @@
 #include "levels.hpp"
 #include "protocols/byte_source.hpp"
 #include "protocols/check.hpp"
+#include "protocols/composable.hpp"
 #include "protocols/cpu.hpp"
 #include "protocols/config.hpp"
 #include "protocols/decode.hpp"
 #include "protocols/diff.hpp"
+#include "protocols/json_reader.hpp"
 #include "protocols/picture.hpp"
 #include "protocols/routing.hpp"
 #include "protocols/text_form.hpp"
@@ -288,32 +292,86 @@ PyObject* sample_count(PyObject*, PyObject* duration) {
     });
 }
 
-// The check that pydrel's setter of `field` fails for `value`, or None.
-PyObject* refusal(PyObject*, PyObject* args) {
-    return entry([&] {
-        const char* field;
-        double value;
-        if (!PyArg_ParseTuple(args, "sd:refusal", &field, &value)) throw PythonError{};
-        const std::string_view name(field);
-        std::optional<std::string_view> refused;
-        if (name == "intensity") refused = protocols::config::intensity_refusal(value);
-        else if (name == "session_duration") refused = protocols::config::session_duration_refusal(value);
-        else bind::raise(PyExc_ValueError, "no setter checks that field");
-        if (!refused) return Ref::borrow(Py_None);
-        return Ref::checked(PyUnicode_FromStringAndSize(refused->data(), static_cast<Py_ssize_t>(refused->size())));
-    });
-}
-
-// What a new pydrel.Protocol holds, made here the same way.
-PyObject* new_protocol(PyObject*, PyObject*) {
-    return entry([&] { return to_python(*bound(), protocols::new_protocol()); });
-}
-
 // A copy of a drel.Settings made by the rule for hand-built records: every
 // value of its exact type, the sequences tuples, the levels arrays of their own.
 PyObject* validated(PyObject*, PyObject* settings) {
     return entry([&] {
         return drel::validated(*bound(), settings);
+    });
+}
+
+// The drel.Settings that a protocol's JSON (str or bytes) holds: the reader
+// of drel compose. drel.JSONError with the line, the column and the field.
+PyObject* from_json(PyObject*, PyObject* text) {
+    return entry([&] {
+        const BoundClasses c = bound();
+        Py_buffer view{};
+        std::string_view bytes;
+        Ref held = Ref::borrow(text);
+        struct Release {
+            Py_buffer* view = nullptr;
+            ~Release() {
+                if (view != nullptr) PyBuffer_Release(view);
+            }
+        } release;
+        if (PyUnicode_Check(text)) {
+            Py_ssize_t size = 0;
+            const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+            if (utf8 == nullptr) throw PythonError{};
+            bytes = {utf8, static_cast<std::size_t>(size)};
+        } else if (PyBytes_Check(text) || PyByteArray_Check(text) || PyMemoryView_Check(text)) {
+            bind::throw_on_failure(PyObject_GetBuffer(text, &view, PyBUF_SIMPLE));
+            release.view = &view;
+            bytes = {static_cast<const char*>(view.buf), static_cast<std::size_t>(view.len)};
+        } else {
+            bind::raise(PyExc_TypeError, Ref::steal(PyUnicode_FromFormat(
+                                             "from_json() takes a str or bytes, not '%s'", Py_TYPE(text)->tp_name)));
+        }
+        auto read = protocols::read_json(
+            std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+        if (!read) {
+            const protocols::JsonError& e = read.error();
+            const std::string message = std::to_string(e.line) + ":" + std::to_string(e.column) + ": " + e.message;
+            Ref error = Ref::checked(PyObject_CallFunction(c->json_error.get(), "s#KKs#", message.data(),
+                                                           static_cast<Py_ssize_t>(message.size()),
+                                                           static_cast<unsigned long long>(e.line),
+                                                           static_cast<unsigned long long>(e.column), e.path.data(),
+                                                           static_cast<Py_ssize_t>(e.path.size())));
+            PyErr_SetObject(c->json_error.get(), error.get());
+            throw PythonError{};
+        }
+        return to_python(*c, std::move(read).value());
+    });
+}
+
+PyObject* json_schema(PyObject*, PyObject*) {
+    return entry([&] {
+        const std::string schema = protocols::json_schema();
+        return Ref::checked(PyUnicode_FromStringAndSize(schema.data(), static_cast<Py_ssize_t>(schema.size())));
+    });
+}
+
+// How pydrel's methods compose a validated drel.Settings: ({waveform length:
+// the session duration it is added under}, [(index, external) for A1, A2, A
+// modulation, B1, B2, B modulation]); drel.NotComposable when they cannot.
+PyObject* composition(PyObject*, PyObject* settings) {
+    return entry([&] {
+        const BoundClasses c = bound();
+        const auto made = protocols::composition(from_python(*c, settings));
+        if (!made) bind::raise(c->not_composable.get(), Ref::checked(PyUnicode_FromStringAndSize(
+                                                          made.error().data(), static_cast<Py_ssize_t>(made.error().size()))));
+        Ref durations = Ref::checked(PyDict_New());
+        for (const auto& [length, duration] : made.value().durations) {
+            Ref key = Ref::checked(PyLong_FromUnsignedLongLong(length));
+            Ref value = Ref::checked(PyFloat_FromDouble(duration));
+            bind::throw_on_failure(PyDict_SetItem(durations.get(), key.get(), value.get()));
+        }
+        Ref sources = Ref::checked(PyList_New(0));
+        for (const auto& [index, external] : made.value().sources) {
+            Ref item = Ref::checked(Py_BuildValue("(KO)", static_cast<unsigned long long>(index), external ? Py_True : Py_False));
+            bind::throw_on_failure(PyList_Append(sources.get(), item.get()));
+        }
+        return Ref::checked(PyTuple_Pack(2, durations.get(), sources.get()));
     });
 }
 
@@ -340,15 +398,18 @@ PyObject* cpu_level(PyObject*, PyObject*) {
 
 PyObject* bind_records(PyObject*, PyObject* args) {
     return entry([&] {
-        PyObject *by_name, *decode_error;
-        if (!PyArg_ParseTuple(args, "OO:bind", &by_name, &decode_error)) throw PythonError{};
-        *classes = bind_classes(by_name, decode_error);
+        PyObject *by_name, *decode_error, *json_error, *not_composable;
+        if (!PyArg_ParseTuple(args, "OOOO:bind", &by_name, &decode_error, &json_error, &not_composable)) {
+            throw PythonError{};
+        }
+        *classes = bind_classes(by_name, decode_error, json_error, not_composable);
         return Ref::borrow(Py_None);
     });
 }
 
 PyMethodDef methods[] = {
-    {"bind", bind_records, METH_VARARGS, "bind(classes_by_name, decode_error)\n--\n\nTakes the record classes."},
+    {"bind", bind_records, METH_VARARGS,
+     "bind(classes_by_name, decode_error, json_error, not_composable)\n--\n\nTakes the record and error classes."},
     {"loads", loads, METH_O, "loads(data)\n--\n\nThe drel.Settings in a bytes-like object."},
     {"load", load, METH_O, "load(path)\n--\n\nThe drel.Settings in a file."},
     {"text", text, METH_O, "text(settings)\n--\n\nThe text form of a drel.Settings."},
@@ -362,13 +423,14 @@ PyMethodDef methods[] = {
     {"envelope", envelope, METH_VARARGS,
      "envelope(levels, columns, span)\n--\n\nThe lowest and highest level of each column."},
     {"sample_count", sample_count, METH_O, "sample_count(duration)\n--\n\nThe samples of a session."},
-    {"refusal", refusal, METH_VARARGS,
-     "refusal(field, value)\n--\n\nThe check pydrel's setter of the field fails for the value, or None."},
-    {"new_protocol", new_protocol, METH_NOARGS, "new_protocol()\n--\n\nWhat a new pydrel.Protocol holds."},
     {"cpu_level", cpu_level, METH_NOARGS, "cpu_level()\n--\n\nThe level the vectorised loops run at."},
     {"validated", validated, METH_O,
      "validated(settings)\n--\n\nA copy made by the rule for hand-built records."},
     {"fractions", fractions, METH_O, "fractions(levels)\n--\n\nThe fractions of full scale of int16 levels."},
+    {"from_json", from_json, METH_O, "from_json(text)\n--\n\nThe drel.Settings in a protocol's JSON."},
+    {"json_schema", json_schema, METH_NOARGS, "json_schema()\n--\n\nThe JSON Schema of a protocol's JSON."},
+    {"composition", composition, METH_O,
+     "composition(settings)\n--\n\nHow pydrel's methods compose the protocol, or NotComposable."},
     {nullptr, nullptr, 0, nullptr},
 };
 

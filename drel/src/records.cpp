@@ -33,21 +33,9 @@ constexpr std::size_t checked_record_index() {
     return record_index<T>;
 }
 
-using Payload = protocols::Signal::Payload;
-
-template <class T, std::size_t... I>
-consteval std::size_t alternative_of(std::index_sequence<I...>) {
-    std::size_t found = sizeof...(I);
-    (void)((std::is_same_v<T, std::variant_alternative_t<I, Payload>> ? (found = I, true) : false) || ...);
-    return found;
-}
-
-// Python's name of a record: a signal's parameters go by their variant's name.
 template <class T>
 constexpr std::string_view python_name() {
-    constexpr std::size_t alternative = alternative_of<T>(std::make_index_sequence<std::variant_size_v<Payload>>());
-    if constexpr (alternative < std::variant_size_v<Payload>) return protocols::Signal::variant_names[alternative];
-    else return T::record_name;
+    return protocols::package_name<T>();
 }
 
 template <class T>
@@ -338,12 +326,16 @@ void bind_all(Classes& classes, PyObject* by_name, std::index_sequence<I...>) {
 
 }  // namespace
 
-BoundClasses bind_classes(PyObject* by_name, PyObject* decode_error) {
+BoundClasses bind_classes(PyObject* by_name, PyObject* decode_error, PyObject* json_error, PyObject* not_composable) {
     if (!PyDict_Check(by_name)) bind::raise(PyExc_TypeError, "the classes come in a dict");
-    if (!PyType_Check(decode_error)) bind::raise(PyExc_TypeError, "decode_error must be a class");
+    for (PyObject* error : {decode_error, json_error, not_composable}) {
+        if (!PyType_Check(error)) bind::raise(PyExc_TypeError, "the errors must be classes");
+    }
     auto bound = std::make_shared<Classes>();
     bind_all(*bound, by_name, std::make_index_sequence<RECORD_COUNT>());
     bound->decode_error = Ref::borrow(decode_error);
+    bound->json_error = Ref::borrow(json_error);
+    bound->not_composable = Ref::borrow(not_composable);
     return bound;
 }
 

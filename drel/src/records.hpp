@@ -32,7 +32,9 @@ struct RecordClass {
 
 struct Classes {
     std::array<RecordClass, RECORD_COUNT> records;
-    bind::Ref decode_error;  // drel.DecodeError
+    bind::Ref decode_error;    // drel.DecodeError
+    bind::Ref json_error;      // drel.JSONError
+    bind::Ref not_composable;  // drel.NotComposable
 };
 
 // The classes as the package bound them. Each call keeps the set it started
@@ -43,7 +45,7 @@ using BoundClasses = std::shared_ptr<const Classes>;
 // Takes the classes by their Python names ("Settings", "Sine", ...) and
 // checks that each declares the fields of its record, in their order, as
 // slots of its own.
-BoundClasses bind_classes(PyObject* by_name, PyObject* decode_error);
+BoundClasses bind_classes(PyObject* by_name, PyObject* decode_error, PyObject* json_error, PyObject* not_composable);
 
 // The Python form of a protocol. The levels of its waveforms move into the
 // read-only arrays that it holds.

@@ -16,4 +16,9 @@ namespace drel {
 // and no further than the decoder needs.
 std::variant<protocols::Settings, std::string> read_protocol(const std::string& name);
 
+// The protocol in the JSON file `name` ("-" for standard input), or what is
+// wrong with it, to follow "NAME": ":LINE:COLUMN: " and the reader's
+// message, or ": cannot be read: " and why.
+std::variant<protocols::Settings, std::string> read_json_protocol(const std::string& name);
+
 }  // namespace drel

@@ -21,6 +21,9 @@
 #include "input.hpp"
 #include "output.hpp"
 #include "protocols/check.hpp"
+#include "protocols/composable.hpp"
+#include "protocols/encode.hpp"
+#include "protocols/json_reader.hpp"
 #include "protocols/cpu.hpp"
 #include "protocols/diff.hpp"
 #include "protocols/picture.hpp"
@@ -39,6 +42,14 @@ constexpr std::size_t TEXT_BUFFER = 256 * 1024;
 
 int show(const Parsed& args, Output& out) {
     using protocols::text::Waveforms;
+    if (args.flag("--json-schema")) {
+        if (!args.operands.empty() || args.options.size() > 1) {
+            return usage_error("--json-schema goes with no file and no other option", "show");
+        }
+        out.write(protocols::json_schema());
+        return 0;
+    }
+    if (args.operands.empty()) return usage_error("no file given", "show");
     const protocols::text::Form form{args.flag("--summary") ? Waveforms::Summary : Waveforms::Full,
                                      args.flag("--json")};
     const bool routing = args.flag("--routing");
@@ -144,6 +155,47 @@ int diff(const Parsed& args, Output& out) {
     return found > 0 ? ERRORS : SAME;
 }
 
+// A protocol's JSON made a protocol file: read, checked to be what pydrel's
+// methods compose, its findings reported, and written whole or not at all.
+int compose(const Parsed& args, Output& out) {
+    const std::string& file = args.operands[0];
+    const std::optional<std::string> to = args.value("-o");
+    if (!to) return usage_error("compose writes to the file that -o names (- for standard output)", "compose");
+    if (*to != "-" && !to->ends_with(".drel")) {
+        return usage_error("compose writes a protocol file, whose name ends in .drel, not '" + *to + "'", "compose");
+    }
+    auto read = read_json_protocol(file);
+    if (const auto* error = std::get_if<std::string>(&read)) {
+        report(out, file + *error);
+        return TROUBLE;
+    }
+    const protocols::Settings& settings = std::get<protocols::Settings>(read);
+    if (const auto made = protocols::composition(settings); !made) {
+        report(out, file + ": not what pydrel composes: " + made.error());
+        return TROUBLE;
+    }
+    int status = SAME;
+    protocols::check(settings, [&](const protocols::Finding& f) {
+        if (args.flag("--strict")) status = ERRORS;
+        report(out, file + ": " + protocols::severity_name(f.severity) + ": " + f.message);
+    });
+    if (status == ERRORS) return status;  // with --strict, nothing is written
+    if (*to == "-") {
+        const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(TEXT_BUFFER);
+        protocols::encode(settings, {buffer.get(), TEXT_BUFFER}, out);
+        return SAME;
+    }
+    const auto error = write_atomically(*to, [&](protocols::ByteSink& sink) {
+        const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(TEXT_BUFFER);
+        protocols::encode(settings, {buffer.get(), TEXT_BUFFER}, sink);
+    });
+    if (error) {
+        report(out, *to + ": cannot be written: " + *error);
+        return TROUBLE;
+    }
+    return SAME;
+}
+
 // The name a picture's title gives a file: its last component.
 std::string shown_name(const std::string& file) {
     if (file == "-") return "standard input";
@@ -194,8 +246,10 @@ const std::vector<Command> COMMANDS = {
                     "text form in its order, a signal an object with one key, its kind; NaN and the "
                     "infinities as the strings \"NaN\", \"inf\" and \"-inf\""},
       {"--routing", nullptr, "who receives what instead: each channel, on or off, with its coil, what its two coils "
-                             "and its modulation receive, and the signals no enabled channel uses"}},
-     1,
+                             "and its modulation receive, and the signals no enabled channel uses"},
+      {"--json-schema", nullptr, "print the JSON Schema of a protocol's JSON instead, for editors and validators (no "
+                                 "FILE)"}},
+     0,
      SIZE_MAX,
      show,
      "Exit status: 2 when a file could not be read or is no protocol file, or the command line was wrong; "
@@ -222,6 +276,19 @@ const std::vector<Command> COMMANDS = {
      diff,
      "Exit status, as cmp's and diff's: 0 when A and B hold the same protocol, 1 when they differ, 2 when a file "
      "could not be read or is no protocol file, or the command line was wrong."},
+    {"compose",
+     "FILE",
+     "make a protocol file from a protocol's JSON (as drel show --json writes it; keys left out keep the values of a "
+     "new pydrel.Protocol), if pydrel's methods compose it, and report what drel check finds in it on standard error",
+     {{"-o", "OUT.drel", "the protocol file to write, whole or not at all (- for standard output)"},
+      {"--strict", nullptr, "write nothing when the checks find an error or a warning"}},
+     1,
+     1,
+     compose,
+     "Exit status: 0 when the file was written (findings are reported, and do not stop it); 1 with --strict when "
+     "the checks found an error or a warning, and nothing was written; 2 when the JSON is not valid, not a "
+     "protocol, not what pydrel composes, or the file cannot be written (an existing one is left as it was), or "
+     "the command line was wrong."},
     {"plot",
      "FILE",
      "draw the file as an SVG picture: a panel per channel, a lane for each coil's amplitude and its modulation on "

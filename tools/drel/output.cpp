@@ -1,9 +1,11 @@
 #include "output.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -63,6 +65,63 @@ std::optional<std::string> write_file(const std::string& name, std::string_view 
         return std::strerror(e.code().value());
     }
     if (::close(fd) != 0) return std::strerror(errno);
+    return std::nullopt;
+}
+
+namespace {
+
+class FdSink final : public protocols::ByteSink {
+public:
+    explicit FdSink(int fd) noexcept : fd_(fd) {}
+    void write(std::span<const std::uint8_t> bytes) override {
+        write_all(fd_, reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+std::optional<std::string> write_atomically(const std::string& name,
+                                            const std::function<void(protocols::ByteSink&)>& fill) {
+    const std::size_t slash = name.find_last_of('/');
+    const std::string directory = slash == std::string::npos ? "" : name.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+    std::string temporary = directory + "." + base + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
+    struct stat existing {};
+    mode_t mode;
+    if (::stat(name.c_str(), &existing) == 0) {
+        mode = existing.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    const auto failed = [&](int code) -> std::optional<std::string> {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return std::strerror(code);
+    };
+    if (::fchmod(fd, mode) != 0) return failed(errno);
+    try {
+        FdSink sink(fd);
+        fill(sink);
+    } catch (const std::system_error& e) {
+        return failed(e.code().value());
+    }
+    if (::close(fd) != 0) {
+        const int code = errno;
+        ::unlink(temporary.c_str());
+        return std::strerror(code);
+    }
+    if (::rename(temporary.c_str(), name.c_str()) != 0) {
+        const int code = errno;
+        ::unlink(temporary.c_str());
+        return std::strerror(code);
+    }
     return std::nullopt;
 }
 

@@ -20,6 +20,7 @@ prints). Floats keep every bit of the file.
 
 from __future__ import annotations
 
+import json
 import os
 import re
 from collections.abc import Buffer
@@ -35,9 +36,9 @@ if TYPE_CHECKING:
     import pydrel
 
 __all__ = [
-    "Arbitrary", "ChannelSettings", "Coil", "Constant", "DecodeError", "Difference", "Finding", "LCSetting",
-    "MachineConfig", "MixedSignal", "NotComposable", "Ramp", "Route", "Settings", "Signal", "SignalSourceSelection",
-    "Sine", "WaveformDifference", "diff", "load", "loads",
+    "Arbitrary", "ChannelSettings", "Coil", "Constant", "DecodeError", "Difference", "Finding", "JSONError",
+    "LCSetting", "MachineConfig", "MixedSignal", "NotComposable", "Ramp", "Route", "Settings", "Signal",
+    "SignalSourceSelection", "Sine", "WaveformDifference", "diff", "from_json", "json_schema", "load", "loads",
 ]
 
 
@@ -67,6 +68,27 @@ class DecodeError(ValueError):
 class NotComposable(ValueError):
     """A protocol that pydrel's methods cannot compose; the message names the
     first field that stands in the way and its value."""
+
+
+class JSONError(ValueError):
+    """Text that is no protocol's JSON: invalid JSON, or a key, a type or a
+    value that no protocol has. ``line`` and ``column`` (from 1, in
+    characters) are where it stops being one and ``path`` the field there
+    ("signals[0].Sine.frequency"; empty at the top); the message is the one
+    ``drel compose`` prints, after the file's name."""
+
+    line: int
+    column: int
+    path: str
+
+    def __init__(self, message: str, line: int, column: int, path: str) -> None:
+        super().__init__(message)
+        self.line = line
+        self.column = column
+        self.path = path
+
+    def __reduce__(self) -> tuple[type[JSONError], tuple[str, int, int, str]]:
+        return type(self), (str(self), self.line, self.column, self.path)
 
 
 @dataclass(frozen=True, slots=True)
@@ -343,6 +365,23 @@ def diff(a: Settings, b: Settings) -> list[Difference]:
     return out
 
 
+def from_json(text: str | bytes) -> Settings:
+    """The protocol in its JSON (a str, or bytes of UTF-8), as ``drel show
+    --json`` and ``Settings.to_json()`` write it and ``drel compose`` reads
+    it: keys in any order, and a field left out as a new pydrel.Protocol has
+    it. ``from_json(s.to_json())`` equals ``s``. JSONError, with the line,
+    the column and the field, for what is no protocol's JSON; whether
+    pydrel's methods can compose it, ``to_protocol()`` tells."""
+    return _native.from_json(text)
+
+
+def json_schema() -> dict[str, Any]:
+    """The JSON Schema (draft 2020-12) of a protocol's JSON, for editors and
+    validators; ``drel show --json-schema`` prints it."""
+    result: dict[str, Any] = json.loads(_native.json_schema())
+    return result
+
+
 def loads(data: Buffer) -> Settings:
     """The protocol in a bytes-like object. DecodeError for bytes that are not one."""
     return _native.loads(data)
@@ -357,4 +396,4 @@ def load(path: str | os.PathLike[str]) -> Settings:
 
 _native.bind({cls.__name__: cls for cls in (Settings, MachineConfig, Coil, LCSetting, ChannelSettings,
                                                SignalSourceSelection, Constant, Sine, Ramp, MixedSignal, Arbitrary)},
-             DecodeError)
+             DecodeError, JSONError, NotComposable)

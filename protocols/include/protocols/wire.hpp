@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -82,6 +83,21 @@ inline constexpr WireKind wire_kind = classify<T>();
 // The type of a declared field.
 template <class Record, class F>
 using field_type = std::remove_cvref_t<decltype(std::declval<Record>().*(std::declval<F>().member))>;
+
+// The name a record goes by in the drel package, in JSON and in messages:
+// its own, but a signal's parameters go by their variant's ("Sine" for
+// SineSignalParams).
+template <class T>
+constexpr std::string_view package_name() {
+    using Payload = Signal::Payload;
+    constexpr std::size_t alternative = []<std::size_t... I>(std::index_sequence<I...>) {
+        std::size_t found = sizeof...(I);
+        (void)((std::is_same_v<T, std::variant_alternative_t<I, Payload>> ? (found = I, true) : false) || ...);
+        return found;
+    }(std::make_index_sequence<std::variant_size_v<Payload>>());
+    if constexpr (alternative < std::variant_size_v<Payload>) return Signal::variant_names[alternative];
+    else return T::record_name;
+}
 
 // The fewest bytes a value of type T takes on the wire, which bounds how many
 // elements the rest of a file can hold.
