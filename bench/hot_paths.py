@@ -438,6 +438,70 @@ def bench_package(size, reps, tmp):
     return rows
 
 
+FROM_JSON_MEMORY_CHILD = """
+import json, sys
+import drel, numpy  # NumPy's own memory is no part of the reading
+
+def peak():
+    with open("/proc/self/status") as f:
+        return next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmHWM"))
+
+with open("/proc/self/clear_refs", "w") as f:
+    f.write("5")
+before = peak()
+with open(sys.argv[1], "rb") as f:
+    text = f.read()
+settings = drel.from_json(text)
+print(json.dumps({"growth": peak() - before}))
+"""
+
+
+def bench_json(size, reps, tmp):
+    """Protocols from JSON, the longest session's: drel compose against drel
+    show --json of the same protocol, drel.from_json() against to_json(), and
+    the memory each takes against the JSON's size and 2 bytes a level."""
+    import drel
+
+    drel_program = os.path.join(BUILD, "bin", "drel")
+    seconds = size["waveform_seconds"]
+    p = session(seconds)
+    p.add_arbitrary_signal(samples_for(seconds))
+    path, json_path, out = (os.path.join(tmp, name) for name in ("longest.drel", "longest.json", "composed.drel"))
+    p.save(path)
+    settings = drel.load(path)
+    text = settings.to_json()
+    with open(json_path, "w") as f:
+        f.write(text)
+    levels = p.get_num_samples()
+    mb = f"{len(text) / 1e6:.1f} MB of JSON, {levels:,} levels"
+    m = interleave({
+        "compose": lambda: run_process([drel_program, "compose", json_path, "-o", out]),
+        "show": lambda: run_process([drel_program, "show", "--json", path]),
+        "from_json": lambda: timed(lambda: drel.from_json(text)),
+        "to_json": lambda: timed(settings.to_json),
+    }, reps)
+    with open(out, "rb") as a, open(path, "rb") as b:
+        if a.read() != b.read():
+            raise RuntimeError("drel compose did not make the file back")
+    rows = [
+        row(f"drel compose, {mb}", m["compose"], m["show"], "drel show --json of the same protocol to /dev/null", 2.0),
+        row(f"drel.from_json(), {mb}", m["from_json"], m["to_json"], "Settings.to_json() of the same protocol", 2.0),
+    ]
+    small_json = os.path.join(tmp, "small.json")
+    with open(small_json, "w") as f:
+        f.write('{"signals": [{"Constant": {"value": 0.0}}]}')
+    bound = len(text) + 2 * levels
+    growth = peak_rss([drel_program, "compose", json_path, "-o", out]) - \
+        peak_rss([drel_program, "compose", small_json, "-o", out])
+    rows.append(row("peak memory growth of drel compose", growth, bound, "the JSON's size and 2 bytes a level", 1.2,
+                    unit="bytes"))
+    run = subprocess.run([sys.executable, "-c", FROM_JSON_MEMORY_CHILD, json_path], capture_output=True, text=True,
+                         check=True)
+    rows.append(row("peak memory growth of reading the JSON and drel.from_json()", json.loads(run.stdout)["growth"],
+                    bound, "the JSON's size and 2 bytes a level", 1.2, unit="bytes"))
+    return rows
+
+
 def bench_one_table(size, reps):
     """A million signals into one protocol, whose table grows to 40 MB of new
     memory, against the call floor."""
@@ -577,6 +641,7 @@ def main():
         "drel": bench_drel,
         "tables": lambda size, reps, tmp: bench_drel_tables(size, tmp),
         "package": bench_package,
+        "json": bench_json,
         "envelope": lambda size, reps, tmp: bench_envelope(size, reps),
         "one-table": lambda size, reps, tmp: bench_one_table(size, reps),
         "informational": lambda size, reps, tmp: bench_informational(size, tmp),

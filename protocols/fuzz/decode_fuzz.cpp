@@ -2,7 +2,10 @@
 // pipe that hands them out a few at a time, which must agree; what it
 // accepts through the encoder (the same bytes again), the checks, and the
 // text form in full and summed up, rendered into memory of the measured size
-// and streamed through a small buffer, which must agree too.
+// and streamed through a small buffer, which must agree too, and its JSON,
+// read back to the same. The same bytes as a protocol's JSON, in memory and
+// streamed: a refusal has a position and words, and what is read composes,
+// into a file that decodes to it, or is refused in words.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -12,9 +15,11 @@
 
 #include "protocols/byte_source.hpp"
 #include "protocols/check.hpp"
+#include "protocols/composable.hpp"
 #include "protocols/decode.hpp"
 #include "protocols/diff.hpp"
 #include "protocols/encode.hpp"
+#include "protocols/json_reader.hpp"
 #include "protocols/picture.hpp"
 #include "protocols/routing.hpp"
 #include "protocols/text_form.hpp"
@@ -39,11 +44,45 @@ std::string streamed(const protocols::Settings& s, protocols::text::Form form) {
     return sink.text;
 }
 
+std::span<const std::uint8_t> as_bytes(const std::string& s) {
+    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+std::string json_of(const protocols::Settings& s) {
+    return protocols::text::render_protocol(s, protocols::text::JSON);
+}
+
+void as_json(std::span<const std::uint8_t> bytes) {
+    const auto read = protocols::read_json(bytes);
+    protocols::TrickleSource pipe(bytes, bytes.size());
+    const auto piped = protocols::read_json(pipe);
+    if (!read) {
+        const protocols::JsonError& e = read.error();
+        require(e.line >= 1 && e.column >= 1 && !e.message.empty());
+        require(!piped && piped.error().message == e.message && piped.error().line == e.line &&
+                piped.error().column == e.column);
+        return;
+    }
+    require(piped && json_of(piped.value()) == json_of(read.value()));
+    const std::string text = json_of(read.value());
+    const auto again = protocols::read_json(as_bytes(text));
+    require(again && json_of(again.value()) == text);
+    const auto made = protocols::composition(read.value());
+    if (!made) {
+        require(!made.error().empty());
+        return;
+    }
+    const std::vector<std::uint8_t> file = protocols::encode(read.value());
+    const auto decoded = protocols::decode(file);
+    require(decoded && protocols::encode(decoded.value()) == file);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using protocols::DecodeError;
     const std::span<const std::uint8_t> bytes(data, size);
+    as_json(bytes);
     const auto decoded = protocols::decode(bytes);
     protocols::TrickleSource pipe(bytes, size);
     const auto piped = protocols::decode(pipe);
@@ -77,6 +116,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(!protocols::diff_line(d).empty() && protocols::diff_json(d).starts_with("{\"path\": "));
         return true;
     });
+    // Its JSON reads back to the same protocol, NaN payloads apart.
+    const std::string json = json_of(s);
+    const auto from_json = protocols::read_json(as_bytes(json));
+    require(from_json && json_of(from_json.value()) == json);
     require(protocols::routing_text(s).ends_with("\n"));
     require(protocols::svg(s, "<fuzz>").ends_with("</svg>\n"));
     return 0;

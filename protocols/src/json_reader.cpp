@@ -702,6 +702,7 @@ private:
     }
 
     void escape(std::string& out) {
+        const Position at = here();
         in_.fill(6);
         if (in_.available() < 2) syntax("the end of the text inside a string");
         const char c = static_cast<char>(in_.p_[1]);
@@ -716,13 +717,13 @@ private:
                              " in a string, which JSON does not have");
         const std::optional<char32_t> first = hex4();
         char32_t code = *first;
-        if (code >= 0xdc00 && code <= 0xdfff) syntax("a lone surrogate " + escaped(code) + " in a string");
+        if (code >= 0xdc00 && code <= 0xdfff) fail_at(at, "invalid JSON: a lone surrogate " + escaped(code) + " in a string");
         if (code >= 0xd800 && code <= 0xdbff) {
             in_.fill(6);
             const bool low_follows = in_.available() >= 2 && in_.p_[0] == '\\' && in_.p_[1] == 'u';
             const std::optional<char32_t> second = low_follows ? hex4() : std::nullopt;
             if (!second || *second < 0xdc00 || *second > 0xdfff) {
-                syntax("a lone surrogate " + escaped(code) + " in a string");
+                fail_at(at, "invalid JSON: a lone surrogate " + escaped(code) + " in a string");
             }
             code = 0x10000 + ((code - 0xd800) << 10) + (*second - 0xdc00);
         }
