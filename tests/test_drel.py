@@ -239,7 +239,8 @@ def test_show_summary_of_short_waveforms(tmp_path, entry, line):
     "args, status, output",
     [
         (["--help"], 0, "usage: drel show"),
-        (["show", "--help"], 0, "usage: drel show [--summary] [--json] [--routing] FILE...\n\nPrint each file"),
+        (["show", "--help"], 0, "usage: drel show [--summary] [--json] [--routing] [--json-schema] FILE...\n\n"
+                                "Print each file"),
         (["check", "x.drel", "-h"], 0, "usage: drel check [--json] [--strict] FILE...\n"),
         (["diff", "--help"], 0, "usage: drel diff [--json] [--brief] [-n COUNT] A B\n"),
         (["--version"], 0, f"drel {VERSION}\n"),
@@ -247,6 +248,14 @@ def test_show_summary_of_short_waveforms(tmp_path, entry, line):
         (["list", "p.drel"], 2, "drel: unknown command 'list'"),
         (["show", "--strict", "p.drel"], 2, "drel: unknown option '--strict' for show"),
         (["check"], 2, "drel: no file given"),
+        (["show"], 2, "drel: no file given\nusage: drel show"),
+        (["show", "--json-schema", "p.drel"], 2, "drel: --json-schema goes with no file and no other option"),
+        (["show", "--json", "--json-schema"], 2, "drel: --json-schema goes with no file and no other option"),
+        (["show", "--json-schema"], 0, '{\n  "$schema": "https://json-schema.org/draft/2020-12/schema",\n'),
+        (["compose", "p.json"], 2, "drel: compose writes to the file that -o names (- for standard output)"),
+        (["compose", "p.json", "-o", "p.bin"], 2,
+         "drel: compose writes a protocol file, whose name ends in .drel, not 'p.bin'"),
+        (["compose", "a.json", "b.json", "-o", "p.drel"], 2, "drel: compose takes FILE, not 2 files"),
         (["plot", "-o", "pic.png", "p.drel"], 2, "drel: drel plot writes SVG only, to a name that ends in .svg, not "
                                                  "'pic.png'; for PNG or PDF, draw the protocol with matplotlib: "
                                                  "drel.load(FILE).plot().savefig(OUT)\nusage: drel plot"),
@@ -261,6 +270,7 @@ def test_command_line(args, status, output):
 
 # Each command's help gives its own exit status and none of another's.
 EXIT_STATUSES = {
+    "compose": "1 with --strict when the checks found an error or a warning, and nothing was written",
     "show": "Exit status: 2 when a file could not be read or is no protocol file, or the command line was wrong; "
             "else 0.",
     "check": "else 1 when some file has an error (or, with --strict, a warning); else 0",
