@@ -26,6 +26,7 @@
 #include "protocols/config.hpp"
 #include "protocols/decode.hpp"
 #include "protocols/diff.hpp"
+#include "protocols/findings.hpp"
 #include "protocols/json_reader.hpp"
 #include "protocols/picture.hpp"
 #include "protocols/routing.hpp"
@@ -344,6 +345,22 @@ PyObject* from_json(PyObject*, PyObject* text) {
     });
 }
 
+// The kinds of findings, in the order the checks report them: [(id,
+// severity, words, meaning), ...], for the documentation's reference.
+PyObject* findings(PyObject*, PyObject*) {
+    return entry([&] {
+        Ref list = Ref::checked(PyList_New(0));
+        for (const protocols::FindingKind* k : protocols::findings::ALL) {
+            Ref item = Ref::checked(Py_BuildValue("(s#ss#s#)", k->id.data(), static_cast<Py_ssize_t>(k->id.size()),
+                                                  protocols::severity_name(k->severity), k->words.data(),
+                                                  static_cast<Py_ssize_t>(k->words.size()), k->meaning.data(),
+                                                  static_cast<Py_ssize_t>(k->meaning.size())));
+            bind::throw_on_failure(PyList_Append(list.get(), item.get()));
+        }
+        return list;
+    });
+}
+
 PyObject* json_schema(PyObject*, PyObject*) {
     return entry([&] {
         const std::string schema = protocols::json_schema();
@@ -428,6 +445,7 @@ PyMethodDef methods[] = {
      "validated(settings)\n--\n\nA copy made by the rule for hand-built records."},
     {"fractions", fractions, METH_O, "fractions(levels)\n--\n\nThe fractions of full scale of int16 levels."},
     {"from_json", from_json, METH_O, "from_json(text)\n--\n\nThe drel.Settings in a protocol's JSON."},
+    {"findings", findings, METH_NOARGS, "findings()\n--\n\nThe kinds of findings of the checks."},
     {"json_schema", json_schema, METH_NOARGS, "json_schema()\n--\n\nThe JSON Schema of a protocol's JSON."},
     {"composition", composition, METH_O,
      "composition(settings)\n--\n\nHow pydrel's methods compose the protocol, or NotComposable."},

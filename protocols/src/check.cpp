@@ -11,6 +11,7 @@
 
 #include "mix_cycles.hpp"
 #include "protocols/config.hpp"
+#include "protocols/findings.hpp"
 #include "protocols/format.hpp"
 #include "protocols/routing.hpp"
 #include "scans.hpp"
@@ -22,28 +23,29 @@ std::string number(double x) { return text::float_text(x); }
 
 std::string number(std::uint64_t n) { return std::to_string(n); }
 
-// Hands each finding on as it is found.
+// Hands each finding on as it is found, in the words of its kind.
 struct Findings {
     const std::function<void(const Finding&)>& found;
-    void error(std::string message) { found({Finding::Severity::Error, std::move(message)}); }
-    void warning(std::string message) { found({Finding::Severity::Warning, std::move(message)}); }
+    void operator()(const FindingKind& kind, std::initializer_list<std::pair<std::string_view, std::string>> values) {
+        found({kind.severity, say(kind, values)});
+    }
 };
+
+namespace F = findings;
 
 void check_limits(const Settings& s, Findings& f) {
     const double d = s.session_duration;
     if (!config::is_session_duration(d)) {
-        f.error("session duration is " + number(d) + " s, but it must be between " +
-                number(config::MIN_SESSION_DURATION) + " and " + number(config::MAX_SESSION_DURATION) + " s");
+        f(F::SESSION_DURATION, {{"duration", number(d)}, {"min", number(config::MIN_SESSION_DURATION)},
+                                {"max", number(config::MAX_SESSION_DURATION)}});
     }
     const double x = s.intensity;
     if (!config::is_fraction(x)) {
-        f.error("intensity is " + number(x) + ", but it must be between " + number(config::MIN_FRACTION) + " and " +
-                number(config::MAX_FRACTION));
+        f(F::INTENSITY, {{"intensity", number(x)}, {"min", number(config::MIN_FRACTION)},
+                         {"max", number(config::MAX_FRACTION)}});
     } else if (x > s.machine_config.max_intensity_setpoint) {
         // The machine description does not fix the set point's unit.
-        f.warning("intensity " + number(x) + " is above the machine description's max_intensity_setpoint " +
-                  number(s.machine_config.max_intensity_setpoint) +
-                  ", a limit of the factory description that every composed protocol carries");
+        f(F::INTENSITY_ABOVE_SET_POINT, {{"intensity", number(x)}, {"set_point", number(s.machine_config.max_intensity_setpoint)}});
     }
 }
 
@@ -54,22 +56,27 @@ void check_channel(const Settings& s, const ChannelSettings& c, char name, Findi
     if (!c.enabled) return;
     for (const Route& r : routes(s)) {
         if (r.settings != &c) continue;
-        if (const auto missing = missing_source(s, *r.source)) {
-            const std::string what = r.name() + (r.role == Route::Role::Modulation ? " source" : " amplitude source");
-            // A signal the table lacks is an error; an input is the machine's to have.
-            if (r.source->external_selected) f.warning(what + " is " + *missing);
-            else f.error(what + " is " + *missing);
+        const SignalSourceSelection& source = *r.source;
+        const std::string route = r.name() + (r.role == Route::Role::Modulation ? "" : " amplitude");
+        // A signal the table lacks is an error; an input is the machine's to have.
+        const std::uint64_t inputs = s.machine_config.num_external_signal_sources;
+        if (source.external_selected && source.external >= inputs) {
+            f(F::MISSING_EXTERNAL_INPUT, {{"route", route}, {"input", number(source.external)},
+                                          {"inputs", how_many(inputs, "external input", "external inputs")}});
+        } else if (!source.external_selected && source.internal >= s.signals.size()) {
+            f(F::MISSING_SIGNAL_SOURCE, {{"route", route}, {"signal", number(source.internal)},
+                                         {"signals", how_many(s.signals.size(), "signal", "signals")}});
         }
     }
-    const std::string channel = std::string("channel ") + name;
+    const std::string channel(1, name);
     const auto& coils = s.machine_config.coils;
     if (c.coil_idx >= coils.size()) {
-        f.warning(channel + " uses coil " + number(c.coil_idx) + " of the machine description, but it describes " +
-                  how_many(coils.size(), "coil", "coils"));
+        f(F::MISSING_COIL, {{"channel", channel}, {"coil", number(c.coil_idx)},
+                            {"coils", how_many(coils.size(), "coil", "coils")}});
     } else if (c.coil_setting_idx >= coils[c.coil_idx].settings.size()) {
-        f.warning(channel + " uses setting " + number(c.coil_setting_idx) + " of the machine description's coil " +
-                  number(c.coil_idx) + ", but that coil has " +
-                  how_many(coils[c.coil_idx].settings.size(), "setting", "settings"));
+        f(F::MISSING_COIL_SETTING, {{"channel", channel}, {"setting", number(c.coil_setting_idx)},
+                                    {"coil", number(c.coil_idx)},
+                                    {"settings", how_many(coils[c.coil_idx].settings.size(), "setting", "settings")}});
     }
 }
 
@@ -83,18 +90,17 @@ void check_mixes(const Settings& s, Findings& f) {
         if (m == nullptr) continue;
         for (const auto& [index, field] : {std::pair{m->a_idx, "a_idx"}, std::pair{m->b_idx, "b_idx"}}) {
             if (index >= n) {
-                f.error("signal " + number(i) + " mixes signal " + number(index) + " (" + field +
-                        "), but the table has " + how_many(n, "signal", "signals"));
+                f(F::MIX_OF_A_MISSING_SIGNAL, {{"signal", number(i)}, {"mixed", number(index)}, {"field", field},
+                                               {"signals", how_many(n, "signal", "signals")}});
             }
         }
         if (m->a_idx == i || m->b_idx == i) {
             const char* fields = m->a_idx != i ? "b_idx" : m->b_idx != i ? "a_idx" : "a_idx and b_idx";
-            f.error("signal " + number(i) + " mixes itself (" + fields + "), but a mix must name other signals");
+            f(F::MIX_OF_ITSELF, {{"signal", number(i)}, {"fields", fields}});
         }
     }
     MixCycles(s.signals).each([&](std::uint32_t v, const std::string& cycle) {
-        f.error("signal " + number(std::uint64_t{v}) + " mixes itself through signals " + cycle +
-                ", but mixes must not form a cycle");
+        f(F::MIX_CYCLE, {{"signal", number(std::uint64_t{v})}, {"cycle", cycle}});
     });
 }
 
@@ -104,17 +110,17 @@ void check_mixes(const Settings& s, Findings& f) {
 class SignalValues {
 public:
     SignalValues(const Settings& s, std::size_t index, std::string_view kind, Findings& f)
-        : session_(s.session_duration), what_("signal " + number(index) + " (" + std::string(kind) + ") has "), f_(f) {}
+        : session_(s.session_duration), signal_(number(index)), kind_(kind), f_(f) {}
 
     void check(const ConstantSignalParams& p) { fraction("value", p.value); }
     void check(const SineSignalParams& p) {
         fraction("amplitude", p.amplitude);
         if (finite("frequency", p.frequency)) {
             if (p.frequency < 0.0) {
-                f_.warning(what_ + "frequency " + number(p.frequency) + " Hz, but a frequency must not be negative");
+                f_(F::NEGATIVE_FREQUENCY, {{"signal", signal_}, {"kind", kind_}, {"value", number(p.frequency)}});
             } else if (p.frequency > NYQUIST) {
-                f_.warning(what_ + "frequency " + number(p.frequency) + " Hz, but " + number(config::SAMPLING_RATE) +
-                           " samples/s carry at most " + number(NYQUIST) + " Hz");
+                f_(F::FREQUENCY_ABOVE_NYQUIST, {{"signal", signal_}, {"kind", kind_}, {"value", number(p.frequency)},
+                                                {"rate", number(config::SAMPLING_RATE)}, {"nyquist", number(NYQUIST)}});
             }
         }
         finite("phase", p.phase);
@@ -126,8 +132,8 @@ public:
         const bool down = duration("down_duration", p.down_duration);
         const double total = p.up_duration + p.down_duration;
         if (up && down && total > session_) {
-            f_.warning(what_ + "up_duration and down_duration of " + number(total) + " s together, but the session lasts " +
-                       number(session_) + " s");
+            f_(F::RAMP_LONGER_THAN_SESSION, {{"signal", signal_}, {"kind", kind_}, {"total", number(total)},
+                                             {"duration", number(session_)}});
         }
     }
     void check(const MixedSignalParams&) {}
@@ -138,25 +144,27 @@ private:
 
     bool finite(std::string_view name, double x) {
         if (std::isfinite(x)) return true;
-        f_.warning(what_ + std::string(name) + " " + number(x) + ", but signal parameters should be finite");
+        f_(F::NOT_FINITE, {{"signal", signal_}, {"kind", kind_}, {"parameter", std::string(name)}, {"value", number(x)}});
         return false;
     }
     void fraction(std::string_view name, double x) {
         if (finite(name, x) && !config::is_fraction(x)) {
-            f_.warning(what_ + std::string(name) + " " + number(x) + ", but it is read as a fraction of full scale, from " +
-                       number(config::MIN_FRACTION) + " to " + number(config::MAX_FRACTION));
+            f_(F::NO_FRACTION, {{"signal", signal_}, {"kind", kind_}, {"parameter", std::string(name)},
+                                {"value", number(x)}, {"min", number(config::MIN_FRACTION)},
+                                {"max", number(config::MAX_FRACTION)}});
         }
     }
     // Whether the duration is one: finite and not negative.
     bool duration(std::string_view name, double x) {
         if (!finite(name, x)) return false;
         if (x >= 0.0) return true;
-        f_.warning(what_ + std::string(name) + " " + number(x) + " s, but a duration must not be negative");
+        f_(F::NEGATIVE_DURATION, {{"signal", signal_}, {"kind", kind_}, {"parameter", std::string(name)},
+                                  {"value", number(x)}});
         return false;
     }
 
     double session_;
-    std::string what_;
+    std::string signal_, kind_;
     Findings& f_;
 };
 
@@ -167,8 +175,8 @@ void check_signals(const Settings& s, Findings& f) {
         const Signal& signal = s.signals[i];
         if (const auto* a = std::get_if<ArbitrarySignalParams>(&signal.payload)) {
             if (samples && a->samples.size() != *samples) {
-                f.error("signal " + number(i) + " has " + number(a->samples.size()) + " levels, but the session of " +
-                        number(s.session_duration) + " s has " + number(*samples) + " samples");
+                f(F::STALE_WAVEFORM, {{"signal", number(i)}, {"levels", number(a->samples.size())},
+                                      {"duration", number(s.session_duration)}, {"samples", number(*samples)}});
             }
             // Levels are 16-bit: only negatives are outside 0 to MAX_LEVEL.
             static_assert(config::MAX_LEVEL == INT16_MAX);
@@ -177,9 +185,10 @@ void check_signals(const Settings& s, Findings& f) {
                 const auto first = static_cast<std::size_t>(
                     std::find_if(a->samples.begin(), a->samples.end(), [](std::int16_t l) { return l < 0; }) -
                     a->samples.begin());
-                f.error("signal " + number(i) + " has " + number(outside) + (outside == 1 ? " level" : " levels") +
-                        " outside 0 to " + number(std::uint64_t{config::MAX_LEVEL}) + ", the first " +
-                        std::to_string(a->samples[first]) + " at sample " + number(first));
+                f(F::LEVELS_OUTSIDE, {{"signal", number(i)},
+                                      {"outside", number(outside) + (outside == 1 ? " level" : " levels")},
+                                      {"max", number(std::uint64_t{config::MAX_LEVEL})},
+                                      {"level", std::to_string(a->samples[first])}, {"sample", number(first)}});
             }
         } else if (used[i]) {
             SignalValues values(s, i, signal.variant_name(), f);
@@ -189,6 +198,26 @@ void check_signals(const Settings& s, Findings& f) {
 }
 
 }  // namespace
+
+std::string say(const FindingKind& kind, std::span<const FindingValue> values) {
+    std::string out;
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < kind.words.size();) {
+        if (kind.words[i] != '{') {
+            out += kind.words[i++];
+            continue;
+        }
+        const std::size_t close = kind.words.find('}', i);
+        const std::string_view name = kind.words.substr(i + 1, close - i - 1);
+        const auto value = std::find_if(values.begin(), values.end(), [&](const auto& v) { return v.first == name; });
+        if (value == values.end()) throw std::logic_error("no value for {" + std::string(name) + "} of " + std::string(kind.id));
+        out += value->second;
+        ++used;
+        i = close + 1;
+    }
+    if (used < values.size()) throw std::logic_error("a value that " + std::string(kind.id) + " has no place for");
+    return out;
+}
 
 const char* severity_name(Finding::Severity severity) noexcept {
     return severity == Finding::Severity::Error ? "error" : "warning";

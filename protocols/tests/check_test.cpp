@@ -2,6 +2,7 @@
 // refuses these values); the others are tested through drel on files the
 // module saved.
 #include "protocols/check.hpp"
+#include "protocols/findings.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,9 @@
 #include <functional>
 #include <limits>
 #include <ostream>
+#include <set>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace protocols {
@@ -193,6 +197,29 @@ INSTANTIATE_TEST_SUITE_P(
                       s.channel_b_settings.modulation_source.internal = 2;  // channel B is off
                   },
                   {}}));
+
+
+// The table the checks are written from: each kind once, each of its words'
+// places filled by say(), which refuses a place it has no value for.
+TEST(FindingKinds, EachOnceAndSaidWhole) {
+    std::set<std::string_view> ids;
+    for (const FindingKind* kind : findings::ALL) {
+        EXPECT_TRUE(ids.insert(kind->id).second) << kind->id;
+        EXPECT_FALSE(kind->meaning.empty()) << kind->id;
+        std::vector<FindingValue> values;
+        for (std::size_t i = kind->words.find('{'); i != std::string_view::npos; i = kind->words.find('{', i + 1)) {
+            values.emplace_back(kind->words.substr(i + 1, kind->words.find('}', i) - i - 1), "<x>");
+        }
+        ASSERT_FALSE(values.empty()) << kind->id;
+        const std::string said = say(*kind, values);
+        EXPECT_EQ(said.find('{'), std::string::npos) << kind->id;
+        EXPECT_NE(said.find("<x>"), std::string::npos) << kind->id;
+    }
+    EXPECT_EQ(say(findings::MIX_OF_ITSELF, {{"signal", "2"}, {"fields", "a_idx"}}),
+              "signal 2 mixes itself (a_idx), but a mix must name other signals");
+    EXPECT_THROW(say(findings::MIX_OF_ITSELF, {{"signal", "2"}}), std::logic_error);
+    EXPECT_THROW(say(findings::MIX_OF_ITSELF, {{"signal", "2"}, {"fields", "a_idx"}, {"extra", "1"}}), std::logic_error);
+}
 
 }  // namespace
 }  // namespace protocols
