@@ -28,6 +28,7 @@
 #include "protocols/diff.hpp"
 #include "protocols/findings.hpp"
 #include "protocols/json_reader.hpp"
+#include "protocols/layout.hpp"
 #include "protocols/picture.hpp"
 #include "protocols/routing.hpp"
 #include "protocols/text_form.hpp"
@@ -361,6 +362,23 @@ PyObject* findings(PyObject*, PyObject*) {
     });
 }
 
+// The layout of a protocol file: [(record, [(field, how it is written), ...]), ...].
+PyObject* file_layout(PyObject*, PyObject*) {
+    return entry([&] {
+        Ref list = Ref::checked(PyList_New(0));
+        for (const protocols::RecordLayout& r : protocols::file_layout()) {
+            Ref fields = Ref::checked(PyList_New(0));
+            for (const protocols::FieldLayout& f : r.fields) {
+                Ref item = Ref::checked(Py_BuildValue("(ss)", f.name.c_str(), f.written.c_str()));
+                bind::throw_on_failure(PyList_Append(fields.get(), item.get()));
+            }
+            Ref item = Ref::checked(Py_BuildValue("(sO)", r.name.c_str(), fields.get()));
+            bind::throw_on_failure(PyList_Append(list.get(), item.get()));
+        }
+        return list;
+    });
+}
+
 PyObject* json_schema(PyObject*, PyObject*) {
     return entry([&] {
         const std::string schema = protocols::json_schema();
@@ -445,6 +463,7 @@ PyMethodDef methods[] = {
      "validated(settings)\n--\n\nA copy made by the rule for hand-built records."},
     {"fractions", fractions, METH_O, "fractions(levels)\n--\n\nThe fractions of full scale of int16 levels."},
     {"from_json", from_json, METH_O, "from_json(text)\n--\n\nThe drel.Settings in a protocol's JSON."},
+    {"file_layout", file_layout, METH_NOARGS, "file_layout()\n--\n\nThe layout of a protocol file, record by record."},
     {"findings", findings, METH_NOARGS, "findings()\n--\n\nThe kinds of findings of the checks."},
     {"json_schema", json_schema, METH_NOARGS, "json_schema()\n--\n\nThe JSON Schema of a protocol's JSON."},
     {"composition", composition, METH_O,
