@@ -1,4 +1,4 @@
-"""Read protocol files (.drel) back: load, inspect, check and re-compose them.
+"""Read protocol files (.drel) back: load, inspect, check and re-compose them::
 
     settings = drel.load("session.drel")
     for signal in settings.signals:
@@ -311,8 +311,8 @@ class Settings:
 
     def plot(self, ax: Any = None) -> Any:
         """The picture's lanes drawn with matplotlib, into ``ax`` or a new
-        figure; returns the Figure. Needs matplotlib (``pip install
-        pydrel[plot]``)."""
+        figure; returns the Figure. Needs matplotlib
+        (``pip install pydrel[plot]``)."""
         from ._seeing import plot
 
         return plot(self, ax)
@@ -366,9 +366,9 @@ def diff(a: Settings, b: Settings) -> list[Difference]:
 
 
 def from_json(text: str | bytes) -> Settings:
-    """The protocol in its JSON (a str, or bytes of UTF-8), as ``drel show
-    --json`` and ``Settings.to_json()`` write it and ``drel compose`` reads
-    it: keys in any order, and a field left out as a new pydrel.Protocol has
+    """The protocol in its JSON (a str, or bytes of UTF-8), as
+    ``drel show --json`` and ``Settings.to_json()`` write it and
+    ``drel compose`` reads it: keys in any order, and a field left out as a new pydrel.Protocol has
     it. ``from_json(s.to_json())`` equals ``s``. JSONError, with the line,
     the column and the field, for what is no protocol's JSON; whether
     pydrel's methods can compose it, ``to_protocol()`` tells."""
