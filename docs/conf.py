@@ -5,7 +5,6 @@ Read the Docs builds it from an installed package (.readthedocs.yaml)."""
 import pathlib
 import shutil
 import sys
-import tempfile
 
 HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parent
@@ -30,9 +29,16 @@ source_suffix = {".md": "markdown", ".rst": "restructuredtext"}
 exclude_patterns = ["_build", "gallery/*.ipynb", "gallery/*.py", "gallery/*.zip", "gallery/*.md5",
                     "gallery/*.json", "gallery/*.codeobj.json"]
 
+# What the build reads from copies: the stubs under the module's name, and
+# the gallery, whose scripts run where they lie and save their protocols
+# there, outside the work tree.
+SOURCES = ROOT / "build-docs" / "sources"
+shutil.rmtree(SOURCES, ignore_errors=True)
+shutil.copytree(ROOT / "examples" / "gallery", SOURCES / "gallery", ignore=shutil.ignore_patterns("*.drel"))
+
 # The API reference, from one source each: pydrel from its type stubs (the
 # module's own docstrings are empty), drel from its package's code.
-_stubs = pathlib.Path(tempfile.mkdtemp(prefix="pydrel-stubs-")) / "pydrel"
+_stubs = SOURCES / "pydrel"
 _stubs.mkdir()
 shutil.copy(ROOT / "pydrel-stubs" / "__init__.pyi", _stubs / "__init__.pyi")
 autoapi_dirs = [str(_stubs), str(ROOT / "drel" / "python" / "drel")]
@@ -49,7 +55,7 @@ autodoc_typehints = "signature"
 # The gallery: scripts that compose, save, check and draw protocols, run at
 # every build; their figures are what Settings.plot() draws.
 sphinx_gallery_conf = {
-    "examples_dirs": str(ROOT / "examples" / "gallery"),
+    "examples_dirs": str(SOURCES / "gallery"),
     "gallery_dirs": "gallery",
     "filename_pattern": r".*\.py",
     "image_scrapers": ("matplotlib",),

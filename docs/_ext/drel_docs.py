@@ -46,10 +46,12 @@ class DrelExample(SphinxDirective):
     """Python, then after a line of ``---`` the shell commands to run after
     it (each ``$ ...``), in a fresh directory of their own. With ``:raises:``
     the Python's last statement must raise: shown is its exception's last
-    line and the notes beside it, as a traceback ends."""
+    line and the notes beside it, as a traceback ends. A command may exit 0,
+    or 1 (drel's findings and differences); only with ``:refused:`` may it
+    exit 2 (a refusal the page shows), and never by a signal."""
 
     has_content = True
-    option_spec = {"raises": directives.flag, "hide-code": directives.flag}
+    option_spec = {"raises": directives.flag, "hide-code": directives.flag, "refused": directives.flag}
 
     def run(self) -> list[nodes.Node]:
         lines = list(self.content)
@@ -70,6 +72,9 @@ class DrelExample(SphinxDirective):
                 for command in commands:
                     run = subprocess.run(command, shell=True, cwd=work, capture_output=True, text=True, timeout=300,
                                          env=self.env_for_commands())
+                    allowed = (0, 1, 2) if "refused" in self.options else (0, 1)
+                    if run.returncode not in allowed:
+                        raise self.error(f"{command} exited with {run.returncode}:\n{run.stderr}")
                     shown.append(f"$ {command}\n{run.stdout}{run.stderr}".rstrip("\n"))
                     if run.returncode not in (0, 1):
                         shown.append(f"$ echo $?\n{run.returncode}")

@@ -55,7 +55,7 @@ const std::string SESSION_RANGE = "from " + float_text(config::MIN_SESSION_DURAT
                                   float_text(config::MAX_SESSION_DURATION) + " s (30 minutes)";
 const std::string CATCH_PANIC =
     " PanicException is not an OSError, so `except OSError` does not catch it: catch BaseException and check "
-    "type(e).__name__ == \"PanicException\", as the README shows.";
+    "type(e).__name__ == \"PanicException\", as the guide's page on errors shows.";
 
 }  // namespace
 
