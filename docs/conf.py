@@ -91,7 +91,8 @@ html_theme_options = {
     "footer_start": ["copyright"],
     "footer_end": [],
 }
-html_sidebars = {"index": []}
+# Pages with no pages below them have no section navigation to show.
+html_sidebars = {"index": [], "getting-started": [], "performance": [], "development": []}
 html_show_sourcelink = False
 # Command lines keep their two hyphens.
 smartquotes = False
