@@ -1,10 +1,12 @@
 #include "protocols/check.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -26,8 +28,11 @@ std::string number(std::uint64_t n) { return std::to_string(n); }
 // Hands each finding on as it is found, in the words of its kind.
 struct Findings {
     const std::function<void(const Finding&)>& found;
-    void operator()(const FindingKind& kind, std::initializer_list<std::pair<std::string_view, std::string>> values) {
+    void operator()(const FindingKind& kind, std::span<const FindingValue> values) {
         found({kind.severity, say(kind, values)});
+    }
+    void operator()(const FindingKind& kind, std::initializer_list<FindingValue> values) {
+        (*this)(kind, std::span(values.begin(), values.size()));
     }
 };
 
@@ -56,16 +61,10 @@ void check_channel(const Settings& s, const ChannelSettings& c, char name, Findi
     if (!c.enabled) return;
     for (const Route& r : routes(s)) {
         if (r.settings != &c) continue;
-        const SignalSourceSelection& source = *r.source;
-        const std::string route = r.name() + (r.role == Route::Role::Modulation ? "" : " amplitude");
         // A signal the table lacks is an error; an input is the machine's to have.
-        const std::uint64_t inputs = s.machine_config.num_external_signal_sources;
-        if (source.external_selected && source.external >= inputs) {
-            f(F::MISSING_EXTERNAL_INPUT, {{"route", route}, {"input", number(source.external)},
-                                          {"inputs", how_many(inputs, "external input", "external inputs")}});
-        } else if (!source.external_selected && source.internal >= s.signals.size()) {
-            f(F::MISSING_SIGNAL_SOURCE, {{"route", route}, {"signal", number(source.internal)},
-                                         {"signals", how_many(s.signals.size(), "signal", "signals")}});
+        if (const auto missing = missing_source(s, *r.source)) {
+            const std::array<FindingValue, 3> values{{{"route", r.label()}, missing->values[0], missing->values[1]}};
+            f(*missing->kind, values);
         }
     }
     const std::string channel(1, name);

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <variant>
 
+#include "protocols/composable.hpp"
 #include "protocols/config.hpp"
 #include "protocols/format.hpp"
 #include "protocols/json_reader.hpp"
@@ -151,8 +152,7 @@ private:
         for_each_field(T{}, [&](std::string_view name, const auto& field) {
             properties += std::string(properties.empty() ? "" : ", ") + quoted(name) + ": " +
                           value<std::remove_cvref_t<decltype(field)>>(false);
-            const bool defaulted = std::is_same_v<T, SineSignalParams> && (name == "phase" || name == "depth");
-            if (element && !defaulted) required += std::string(required.empty() ? "" : ", ") + quoted(name);
+            if (element && !has_method_default<T>(name)) required += std::string(required.empty() ? "" : ", ") + quoted(name);
         });
         return "{\"type\": \"object\", \"properties\": {" + properties + "}" +
                (required.empty() ? "" : ", \"required\": [" + required + "]") + ", \"additionalProperties\": false}";

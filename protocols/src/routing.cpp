@@ -187,17 +187,28 @@ std::string how_many(std::uint64_t n, std::string_view one, std::string_view man
     return counted + (n == 1 ? " (0)" : " (0 to " + std::to_string(n - 1) + ")");
 }
 
-std::optional<std::string> missing_source(const Settings& s, const SignalSourceSelection& source) {
+std::optional<MissingSource> missing_source(const Settings& s, const SignalSourceSelection& source) {
     const std::uint64_t inputs = s.machine_config.num_external_signal_sources;
     if (source.external_selected && source.external >= inputs) {
-        return "external input " + std::to_string(source.external) + ", but the machine has " +
-               how_many(inputs, "external input", "external inputs");
+        return MissingSource{&findings::MISSING_EXTERNAL_INPUT,
+                             {{{"input", std::to_string(source.external)},
+                               {"inputs", how_many(inputs, "external input", "external inputs")}}}};
     }
     if (!source.external_selected && source.internal >= s.signals.size()) {
-        return "signal " + std::to_string(source.internal) + ", but the table has " +
-               how_many(s.signals.size(), "signal", "signals");
+        return MissingSource{&findings::MISSING_SIGNAL_SOURCE,
+                             {{{"signal", std::to_string(source.internal)},
+                               {"signals", how_many(s.signals.size(), "signal", "signals")}}}};
     }
     return std::nullopt;
+}
+
+std::string MissingSource::text() const {
+    constexpr std::string_view lead = "{route} source is ";
+    static_assert(findings::MISSING_SIGNAL_SOURCE.words.starts_with(lead) &&
+                  findings::MISSING_EXTERNAL_INPUT.words.starts_with(lead));
+    FindingKind rest = *kind;
+    rest.words.remove_prefix(lead.size());
+    return say(rest, values);
 }
 
 std::string channel_coil(const Settings& s, const ChannelSettings& c) {
@@ -217,7 +228,7 @@ std::string channel_coil(const Settings& s, const ChannelSettings& c) {
 namespace {
 
 std::string receives(const Settings& s, const Route& r, const Describer& d) {
-    if (const auto missing = missing_source(s, *r.source)) return *missing;
+    if (const auto missing = missing_source(s, *r.source)) return missing->text();
     if (r.source->external_selected) return "external input " + std::to_string(r.source->external);
     return "signal " + std::to_string(r.source->internal) + ": " + d.signal(r.source->internal);
 }

@@ -8,6 +8,7 @@
 #include "hints.hpp"
 #include "member_args.hpp"
 #include "methods.hpp"
+#include "protocols/composable.hpp"
 #include "protocols/huge_pages.hpp"
 #include "session.hpp"
 #include "waveform.hpp"
@@ -59,8 +60,8 @@ PyObject* add_sine_signal(PyObject* self, PyObject* const* args, Py_ssize_t narg
     return protocol_method<ADD_SINE_SIGNAL>(self, args, nargs, kwnames, [](auto& s, Args& a) {
         const double amplitude = a.f64(0);
         const double frequency = a.f64(1);
-        const double phase = a.f64_or(2, 0.0);
-        const double depth = a.f64_or(3, 1.0);
+        const double phase = a.f64_or(2, protocols::SINE_PHASE_DEFAULT);
+        const double depth = a.f64_or(3, protocols::SINE_DEPTH_DEFAULT);
         return append(s, Signal{protocols::SineSignalParams{amplitude, frequency, phase, depth}});
     });
 }

@@ -8,6 +8,8 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -20,6 +22,14 @@ namespace protocols {
 // be called without.
 inline constexpr double SINE_PHASE_DEFAULT = 0.0;
 inline constexpr double SINE_DEPTH_DEFAULT = 1.0;
+
+// Whether pydrel's methods give the field of record T a default (the
+// parameters add_sine_signal() may be called without), which a protocol's
+// JSON may then leave out of a signal.
+template <class T>
+constexpr bool has_method_default(std::string_view field) {
+    return std::is_same_v<T, SineSignalParams> && (field == "phase" || field == "depth");
+}
 
 struct Composition {
     // For each waveform length, the session duration that add_arbitrary_signal()

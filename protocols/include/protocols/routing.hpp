@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "protocols/findings.hpp"
 #include "protocols/settings.hpp"
 
 namespace protocols {
@@ -42,10 +43,17 @@ std::vector<bool> used_signals(const Settings& s);
 // How many: "3 signals (0 to 2)", "1 signal (0)", "no signals".
 std::string how_many(std::uint64_t n, std::string_view one, std::string_view many);
 
-// What is wrong with a source that names no signal of the table or no input
-// of the machine: "signal 7, but the table has 3 signals (0 to 2)",
-// "external input 6, but the machine has 6 external inputs (0 to 5)".
-std::optional<std::string> missing_source(const Settings& s, const SignalSourceSelection& source);
+// A source that names no signal of the table or no input of the machine, as
+// the checks report it: the finding, and its values but the route's.
+struct MissingSource {
+    const FindingKind* kind;  // findings::MISSING_SIGNAL_SOURCE or MISSING_EXTERNAL_INPUT
+    std::array<FindingValue, 2> values;  // what it names, and what there is
+    // The finding's words after "{route} source is ": "signal 7, but the table
+    // has 3 signals (0 to 2)", "external input 6, but the machine has 6
+    // external inputs (0 to 5)".
+    std::string text() const;
+};
+std::optional<MissingSource> missing_source(const Settings& s, const SignalSourceSelection& source);
 
 // What a channel uses: "coil 0 \"Default\", setting 0, carrier 22.6 kHz",
 // or what it names that the machine lacks, in the checks' words.
