@@ -309,7 +309,6 @@ PyObject* from_json(PyObject*, PyObject* text) {
         const BoundClasses c = bound();
         Py_buffer view{};
         std::string_view bytes;
-        Ref held = Ref::borrow(text);
         struct Release {
             Py_buffer* view = nullptr;
             ~Release() {

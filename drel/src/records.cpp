@@ -147,8 +147,6 @@ private:
     std::size_t next_shared_ = 0;
 };
 
-// Where the walk stands, "signals[2].amplitude"; "the protocol" at the top.
-std::string where(const protocols::FieldPath& path) { return path.empty() ? "the protocol" : path.text(); }
 
 // The rule for the values of hand-built records. Every object it looks at is
 // held by a strong reference while it does: a value that is replaced or
@@ -179,7 +177,7 @@ private:
             if (shared_ != nullptr && is_levels_array(o)) {
                 shared_->push_back(Ref::borrow(o));
             } else {
-                out = levels_of(o, where(path_));
+                out = levels_of(o, path_.where());
                 if (shared_ != nullptr) shared_->emplace_back();
             }
         } else if constexpr (kind == WireKind::Array || kind == WireKind::FixedArray) {
@@ -306,7 +304,7 @@ private:
     // "{path} {detail}", as `type`.
     [[noreturn]] void refuse(PyObject* type, Ref detail) const {
         if (!detail) throw PythonError{};
-        bind::raise(type, Ref::steal(PyUnicode_FromFormat("%s %U", where(path_).c_str(), detail.get())));
+        bind::raise(type, Ref::steal(PyUnicode_FromFormat("%s %U", path_.where().c_str(), detail.get())));
     }
 
     [[noreturn]] void wrong_type(PyObject* o, const std::string& expected) const {

@@ -218,7 +218,7 @@ private:
 
     // An object whose keys are the record's fields.
     template <class T>
-    void record(T& r, Needs needs, std::uint32_t defaults = 0) {
+    void record(T& r, Needs needs) {
         constexpr std::size_t N = std::tuple_size_v<decltype(T::fields())>;
         static_assert(N <= 32);
         std::uint32_t given = 0;
@@ -234,11 +234,7 @@ private:
                              : "a key in double quotes after the comma, where there is " + what_is_here());
             }
             const Position at = here();
-            const std::string key = string();
-            blank();
-            if (in_.peek() != ':') syntax("a colon after the key " + shown(key) + ", where there is " + what_is_here());
-            ++in_.p_;
-            blank();
+            const std::string key = key_and_colon();
             std::size_t index = 0;
             bool found = false;
             for_each_field(r, [&](std::string_view name, auto& field) {
@@ -267,6 +263,11 @@ private:
             syntax("a comma or } after " + joined(key) + ", where there is " + what_is_here());
         }
         if (needs == Needs::AllButDefaults) {
+            std::uint32_t defaults = 0;
+            std::size_t index = 0;
+            for_each_field(r, [&](std::string_view name, const auto&) {
+                defaults |= std::uint32_t{has_method_default<T>(name)} << index++;
+            });
             const std::uint32_t missing = ~given & ~defaults & ((std::uint64_t{1} << N) - 1);
             if (missing != 0) {
                 const std::vector<std::string_view> names = field_names<T>();
@@ -275,6 +276,17 @@ private:
             }
         }
         ++in_.p_;  // }
+    }
+
+    // A member's key, which the reader stands at, and the colon after it;
+    // the reader is left at the value.
+    std::string key_and_colon() {
+        std::string key = string();
+        blank();
+        if (in_.peek() != ':') syntax("a colon after the key " + shown(key) + ", where there is " + what_is_here());
+        ++in_.p_;
+        blank();
+        return key;
     }
 
     // An object with one key, the signal's kind, whose value holds its parameters.
@@ -289,11 +301,7 @@ private:
             syntax("a key in double quotes, where there is " + what_is_here());
         }
         const Position at = here();
-        const std::string kind = string();
-        blank();
-        if (in_.peek() != ':') syntax("a colon after the key " + shown(kind) + ", where there is " + what_is_here());
-        ++in_.p_;
-        blank();
+        const std::string kind = key_and_colon();
         const auto& names = V::variant_names;
         const auto index = static_cast<std::size_t>(std::find(names.begin(), names.end(), kind) - names.begin());
         if (index == names.size()) {
@@ -318,14 +326,11 @@ private:
     template <class P>
     void params(P& p) {
         if (in_.peek() != '{') wrong("an object");
-        std::uint32_t defaults = 0;
         if constexpr (std::is_same_v<P, SineSignalParams>) {
-            // add_sine_signal()'s defaults: the third and fourth fields.
             p.phase = SINE_PHASE_DEFAULT;
             p.depth = SINE_DEPTH_DEFAULT;
-            defaults = 0b1100;
         }
-        record(p, Needs::AllButDefaults, defaults);
+        record(p, Needs::AllButDefaults);
     }
 
     template <class V>
@@ -356,15 +361,7 @@ private:
                     FieldPath::Step step(path_, n);
                     value(a.back(), Needs::AllButDefaults);
                 }
-                ++n;
-                blank();
-                const int c = in_.peek();
-                if (c == ']') break;
-                if (c != ',') syntax("a comma or ] after " + where() + "[" + std::to_string(n - 1) + "], where there is " +
-                                     what_is_here());
-                ++in_.p_;
-                blank();
-                if (in_.peek() == ']') syntax("a comma before ]: JSON has no comma after the last element");
+                if (!separator(++n)) break;
             }
         }
         if constexpr (wire_kind<A> == WireKind::FixedArray) {
@@ -416,7 +413,10 @@ private:
                 v = integer(-32768, 32767, "an integer level");
             }
             out.push_back(static_cast<std::int16_t>(v));
-            if (!separator(out.size())) return;
+            if (!separator(out.size())) {
+                ++in_.p_;  // ]
+                return;
+            }
         }
     }
 
@@ -496,15 +496,12 @@ private:
         return negative ? -static_cast<std::int32_t>(v) : static_cast<std::int32_t>(v);
     }
 
-    // After an element: true after a comma (and the blanks after it), false
-    // after the closing bracket.
+    // After the n-th element: true after a comma (and the blanks after it),
+    // false at the closing bracket, which the caller takes.
     bool separator(std::size_t n) {
         blank();
         const int c = in_.peek();
-        if (c == ']') {
-            ++in_.p_;
-            return false;
-        }
+        if (c == ']') return false;
         if (c != ',') {
             syntax("a comma or ] after " + where() + "[" + std::to_string(n - 1) + "], where there is " + what_is_here());
         }
@@ -817,7 +814,7 @@ private:
         fail(where() + " must be " + expected + ", not " + what_is_here());
     }
 
-    std::string where() const { return path_.empty() ? "the protocol" : path_.text(); }
+    std::string where() const { return path_.where(); }
     std::string joined(std::string_view name) const {
         return path_.empty() ? std::string(name) : path_.text() + "." + std::string(name);
     }

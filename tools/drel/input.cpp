@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -16,20 +17,20 @@
 namespace drel {
 namespace {
 
-std::string cannot_read(const char* why) { return std::string("cannot be read: ") + why; }
+using Read = std::variant<protocols::Settings, std::string>;
 
-}  // namespace
-
-std::variant<protocols::Settings, std::string> read_protocol(const std::string& name) {
+// Opens `name` ("-" for standard input) and reads it with `read`; a failed
+// open or read, or memory running out, is `lead` + "cannot be read: " and why.
+template <class Reader>
+Read read_file(const std::string& name, std::string_view lead, Reader&& read) {
     using Ownership = protocols::FileSource::Ownership;
+    const auto cannot_read = [&](const char* why) { return std::string(lead) + "cannot be read: " + why; };
     const bool standard_input = name == "-";
     const int fd = standard_input ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return cannot_read(std::strerror(errno));
     try {
         protocols::FileSource source(fd, standard_input ? Ownership::Borrowed : Ownership::Owned);
-        auto decoded = protocols::decode(source);
-        if (!decoded) return decoded.error().message;
-        return std::move(decoded).value();
+        return read(source);
     } catch (const std::system_error& e) {
         return cannot_read(std::strerror(e.code().value()));
     } catch (const std::bad_alloc&) {
@@ -37,28 +38,25 @@ std::variant<protocols::Settings, std::string> read_protocol(const std::string& 
     }
 }
 
-}  // namespace drel
+}  // namespace
 
-namespace drel {
+Read read_protocol(const std::string& name) {
+    return read_file(name, "", [](protocols::ByteSource& source) -> Read {
+        auto decoded = protocols::decode(source);
+        if (!decoded) return decoded.error().message;
+        return std::move(decoded).value();
+    });
+}
 
-std::variant<protocols::Settings, std::string> read_json_protocol(const std::string& name) {
-    using Ownership = protocols::FileSource::Ownership;
-    const bool standard_input = name == "-";
-    const int fd = standard_input ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return ": " + cannot_read(std::strerror(errno));
-    try {
-        protocols::FileSource source(fd, standard_input ? Ownership::Borrowed : Ownership::Owned);
+Read read_json_protocol(const std::string& name) {
+    return read_file(name, ": ", [](protocols::ByteSource& source) -> Read {
         auto read = protocols::read_json(source);
         if (!read) {
             const protocols::JsonError& e = read.error();
             return ":" + std::to_string(e.line) + ":" + std::to_string(e.column) + ": " + e.message;
         }
         return std::move(read).value();
-    } catch (const std::system_error& e) {
-        return ": " + cannot_read(std::strerror(e.code().value()));
-    } catch (const std::bad_alloc&) {
-        return ": " + cannot_read("out of memory");
-    }
+    });
 }
 
 }  // namespace drel

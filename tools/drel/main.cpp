@@ -180,16 +180,13 @@ int compose(const Parsed& args, Output& out) {
         report(out, file + ": " + protocols::severity_name(f.severity) + ": " + f.message);
     });
     if (status == ERRORS) return status;  // with --strict, nothing is written
+    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(TEXT_BUFFER);
+    const auto encode = [&](protocols::ByteSink& sink) { protocols::encode(settings, {buffer.get(), TEXT_BUFFER}, sink); };
     if (*to == "-") {
-        const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(TEXT_BUFFER);
-        protocols::encode(settings, {buffer.get(), TEXT_BUFFER}, out);
+        encode(out);
         return SAME;
     }
-    const auto error = write_atomically(*to, [&](protocols::ByteSink& sink) {
-        const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(TEXT_BUFFER);
-        protocols::encode(settings, {buffer.get(), TEXT_BUFFER}, sink);
-    });
-    if (error) {
+    if (const auto error = write_atomically(*to, encode)) {
         report(out, *to + ": cannot be written: " + *error);
         return TROUBLE;
     }

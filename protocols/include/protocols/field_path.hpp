@@ -43,6 +43,8 @@ public:
         }
         return out;
     }
+    // The same for a message, "the protocol" at the top.
+    std::string where() const { return empty() ? "the protocol" : text(); }
 
 private:
     struct Entry {
