@@ -20,6 +20,10 @@ SINE = np.sin(2 * np.pi * 10 * np.arange(N) / 5000)  # -1.0 to 1.0
 FIRST_NEGATIVE = int(np.argmax(SINE < 0))
 
 
+class Subclass(np.ndarray):
+    """An array type of a user's, whose module is not numpy."""
+
+
 def spoilt(at, value):
     samples = np.full(N, 0.5)
     samples[at] = value
@@ -54,26 +58,44 @@ MISTAKES = {
     "byte-swapped": (lambda p: p.add_arbitrary_signal(np.zeros(N, ">f8")), TypeError,
                      "argument 'samples': 'ndarray' object cannot be cast as 'ndarray'",
                      ["byte order big-endian", "np.asarray(x, dtype=np.float64)"], []),
+    "an ndarray of a subclass made outside NumPy": (
+        lambda p: p.add_arbitrary_signal(np.zeros(N, np.float32).view(Subclass)), TypeError,
+        "argument 'samples': 'Subclass' object cannot be cast as 'ndarray'", ["dtype float32", "shape (300000,)"],
+        ["'Subclass'"]),
     "a list": (lambda p: p.add_arbitrary_signal([0.5] * N), TypeError,
                "argument 'samples': 'list' object cannot be cast as 'ndarray'",
                ["'list'", "NumPy array", "np.asarray(x, dtype=np.float64)"], []),
     "intensity in percent": (lambda p: p.set_stimulation_intensity(60), PANIC,
                              "assertion failed: intensity >= 0.0 && intensity <= 1.0",
                              ["60.0", "0.0 to 1.0", "60.0 percent is 0.6"], []),
-    "intensity just above 1": (lambda p: p.set_stimulation_intensity(1.01), PANIC,
-                               "assertion failed: intensity >= 0.0 && intensity <= 1.0",
-                               ["1.01", "0.0 to 1.0", "1.01 percent is 0.0101"], []),
+    "intensity just above 1, no percentage": (lambda p: p.set_stimulation_intensity(1.1), PANIC,
+                                              "assertion failed: intensity >= 0.0 && intensity <= 1.0",
+                                              ["1.1", "0.0 to 1.0"], ["percent"]),
+    "intensity of 2, the least that reads as a percentage": (lambda p: p.set_stimulation_intensity(2), PANIC,
+                                                             "assertion failed: intensity >= 0.0 && intensity <= 1.0",
+                                                             ["2.0 percent is 0.02"], []),
+    "intensity just below 2": (lambda p: p.set_stimulation_intensity(1.9999999999999998), PANIC,
+                               "assertion failed: intensity >= 0.0 && intensity <= 1.0", ["1.9999999999999998"],
+                               ["percent"]),
     "intensity 100": (lambda p: p.set_stimulation_intensity(100), PANIC,
                       "assertion failed: intensity >= 0.0 && intensity <= 1.0", ["100.0 percent is 1.0"], []),
     "intensity above 100": (lambda p: p.set_stimulation_intensity(101), PANIC,
                             "assertion failed: intensity >= 0.0 && intensity <= 1.0", ["101.0"], ["percent"]),
     "intensity NaN": (lambda p: p.set_stimulation_intensity(float("nan")), PANIC,
-                      "assertion failed: intensity >= 0.0 && intensity <= 1.0", ["NaN", "0.0 to 1.0"], []),
+                      "assertion failed: intensity >= 0.0 && intensity <= 1.0", ["intensity is nan", "0.0 to 1.0"],
+                      []),
+    "intensity spelt as repr() spells it": (lambda p: p.set_stimulation_intensity(-1e-05), PANIC,
+                                            "assertion failed: intensity >= 0.0 && intensity <= 1.0",
+                                            ["intensity is -1e-05,"], ["1e-5"]),
     "duration too long": (lambda p: p.set_session_duration(5000.0), PANIC,
                           "assertion failed: duration <= config::MAX_SESSION_DURATION",
                           ["5000.0 s", "0.01 to 1800.0 s"], []),
     "duration NaN": (lambda p: p.set_session_duration(float("nan")), PANIC,
-                     "assertion failed: duration <= config::MAX_SESSION_DURATION", ["NaN", "0.01 to 1800.0 s"], []),
+                     "assertion failed: duration <= config::MAX_SESSION_DURATION", ["duration is nan", "0.01 to 1800.0 s"],
+                     []),
+    "duration far too long, spelt": (lambda p: p.set_session_duration(1e16), PANIC,
+                                     "assertion failed: duration <= config::MAX_SESSION_DURATION",
+                                     ["duration is 1e+16 s"], ["1e16"]),
     "duration too short": (lambda p: p.set_session_duration(0.0), PANIC, "assertion failed: duration >= 0.01",
                            ["0.0 s", "0.01 to 1800.0 s"], []),
     "upper-case suffix": (lambda p: p.save("x.DREL"), PANIC, 'assertion failed: filepath.ends_with(".drel")',
@@ -103,9 +125,10 @@ MISTAKES = {
     "1 for external": (lambda p: p.set_amplitude_source(Coil.A1, 1, 1), TypeError,
                        "argument 'external': 'int' object cannot be cast as 'bool'", ["True or False"], []),
     "a negative index": (lambda p: p.set_modulation_source(Channel.A, -1), OverflowError,
-                         "can't convert negative int to unsigned", ["index takes", "0 to 2**64 - 1"], []),
+                         "can't convert negative int to unsigned", ["index takes", "0 to 2**64 - 1",
+                                                                    "with external=True, an input number"], []),
     "an index of 2**64": (lambda p: p.add_mixed_signal(0, 2**64), OverflowError, "int too big to convert",
-                          ["b_idx takes a signal index", "0 to 2**64 - 1"], []),
+                          ["b_idx takes a signal index", "0 to 2**64 - 1"], ["external"]),
 }
 
 

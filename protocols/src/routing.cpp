@@ -16,11 +16,7 @@ namespace {
 
 std::string number(double x) { return text::float_text(x); }
 
-std::string quoted(std::string_view s) {
-    std::string out;
-    text::quote(s, [&](std::string_view piece) { out += piece; });
-    return out;
-}
+using text::quoted;
 
 // A few digits for people: "22.6" (kHz), "0.5" (of full scale), "-0.001".
 // A number that the digits would round to zero keeps its sign and enough

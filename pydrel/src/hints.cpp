@@ -1,24 +1,17 @@
 #include "hints.hpp"
 
-#include <cmath>
 #include <cstring>
 
 #include "bind/ref.hpp"
-#include "protocols/config.hpp"
 #include "protocols/format.hpp"
+#include "protocols/hints.hpp"
 
 namespace pydrel::hints {
 namespace {
 
-namespace config = protocols::config;
 using bind::Ref;
-using protocols::text::float_text;
-
-std::string quoted(std::string_view s) {
-    std::string out;
-    protocols::text::quote(s, [&](std::string_view piece) { out += piece; });
-    return out;
-}
+using protocols::text::quoted;
+using Spelling = protocols::hints::Spelling;
 
 // str(o), or "" when that fails.
 std::string str_of(PyObject* o) {
@@ -42,55 +35,28 @@ std::string attribute(PyObject* o, const char* name) {
 
 std::string type_name(PyObject* o) { return attribute(reinterpret_cast<PyObject*>(Py_TYPE(o)), "__qualname__"); }
 
+// Whether `o` is a NumPy array, of a subclass defined anywhere included:
+// numpy.ndarray stands in its type's method resolution order. NumPy need
+// not be imported for this; it is, where one was made.
 bool is_ndarray(PyObject* o) {
-    Ref module = Ref::steal(PyType_GetModuleName(Py_TYPE(o)));
-    if (!module) PyErr_Clear();
-    return module && str_of(module.get()) == "numpy" && PyObject_HasAttrString(o, "dtype") &&
-           PyObject_HasAttrString(o, "shape");
+    PyObject* mro = Py_TYPE(o)->tp_mro;
+    if (mro == nullptr || !PyTuple_Check(mro)) return false;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro); ++i) {
+        PyObject* type = PyTuple_GET_ITEM(mro, i);
+        if (attribute(type, "__module__") == "numpy" && attribute(type, "__qualname__") == "ndarray") return true;
+    }
+    return false;
 }
 
-const std::string FULL_SCALE = "fractions of full scale, from " + float_text(config::MIN_FRACTION) + " to " +
-                               float_text(config::MAX_FRACTION);
-const std::string SESSION_RANGE = "from " + float_text(config::MIN_SESSION_DURATION) + " to " +
-                                  float_text(config::MAX_SESSION_DURATION) + " s (30 minutes)";
 const std::string CATCH_PANIC =
-    " PanicException is not an OSError, so `except OSError` does not catch it: catch BaseException and check "
-    "type(e).__name__ == \"PanicException\", as the guide's page on errors shows.";
+    " PanicException is not an OSError, so `except OSError` does not catch it: catch drel.PanicException (a "
+    "BaseException, not an Exception), as the guide's page on errors shows.";
 
 }  // namespace
 
-std::string intensity(double x) {
-    if (std::isnan(x)) return "intensity is NaN, but it must be a number from 0.0 to 1.0, a fraction of full scale.";
-    std::string note = "intensity is " + float_text(x) + ", outside 0.0 to 1.0: it is a fraction of full scale.";
-    if (x > config::MAX_FRACTION && x <= 100.0) {
-        note += " The intensity is a fraction, not a percentage: " + float_text(x) + " percent is " +
-                float_text(x / 100.0) + ".";
-    }
-    return note;
-}
+std::string intensity(double x) { return protocols::hints::intensity(x, Spelling::Python); }
 
-std::string duration(double d) {
-    if (std::isnan(d)) return "duration is NaN, but a session lasts " + SESSION_RANGE + ".";
-    return "duration is " + float_text(d) + " s, but a session lasts " + SESSION_RANGE + ".";
-}
-
-std::string sample(std::uint64_t index, double value, bool within_minus_one_to_one) {
-    const std::string at = "sample " + std::to_string(index) + " is ";
-    if (std::isnan(value)) return at + "NaN, but every sample must be a number: samples are " + FULL_SCALE + ".";
-    std::string note = at + float_text(value) + ", but samples are " + FULL_SCALE + ".";
-    if (value < config::MIN_FRACTION && within_minus_one_to_one) {
-        note += " The whole array lies within -1.0 to 1.0, as a sine's does: (x + 1) / 2 maps it to 0.0 to 1.0.";
-    }
-    return note;
-}
-
-std::string sample_count(std::uint64_t given, std::uint64_t expected, double duration) {
-    return "the array has " + std::to_string(given) + " samples, but get_num_samples() is " +
-           std::to_string(expected) + ": the session of " + float_text(duration) + " s at " +
-           std::to_string(static_cast<int>(config::SAMPLING_RATE)) +
-           " samples/s. Set the session's duration first, with set_session_duration(), or make the array "
-           "get_num_samples() samples long.";
-}
+std::string duration(double d) { return protocols::hints::duration("duration", d, Spelling::Python); }
 
 std::string samples_argument(PyObject* given) {
     const std::string wanted =

@@ -12,15 +12,11 @@
 
 namespace pydrel::hints {
 
-// Session parameters outside their limits, or NaN.
+// Session parameters outside their limits, or NaN; the notes on values
+// are protocols/hints.hpp's, in Python's spelling.
 std::string intensity(double x);
 std::string duration(double d);
 
-// add_arbitrary_signal(): the first sample outside 0.0 to 1.0 (or NaN), and
-// whether every sample of the array lies within -1.0 to 1.0.
-std::string sample(std::uint64_t index, double value, bool within_minus_one_to_one);
-// An array of another length than the session's sample count.
-std::string sample_count(std::uint64_t given, std::uint64_t expected, double duration);
 // `given` is no one-dimensional float64 array.
 std::string samples_argument(PyObject* given);
 

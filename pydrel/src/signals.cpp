@@ -6,6 +6,7 @@
 #include "bind/notes.hpp"
 #include "bind/panic.hpp"
 #include "hints.hpp"
+#include "protocols/hints.hpp"
 #include "member_args.hpp"
 #include "methods.hpp"
 #include "protocols/composable.hpp"
@@ -91,7 +92,7 @@ PyObject* add_arbitrary_signal(PyObject* self, PyObject* const* args, Py_ssize_t
         // The count check runs before any sample is looked at.
         const std::uint64_t expected = required_sample_count(s);
         require_noted(waveform.size() == expected, "assertion failed: samples.len() == self.get_num_samples()",
-                      [&] { return hints::sample_count(waveform.size(), expected, s.session_duration); });
+                      [&] { return protocols::hints::sample_count(waveform.size(), expected, s.session_duration); });
         return append(s, Signal{protocols::ArbitrarySignalParams{waveform.levels()}});
     });
 }

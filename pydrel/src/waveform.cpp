@@ -14,6 +14,7 @@
 #include "bind/panic.hpp"
 #include "bind/ref.hpp"
 #include "hints.hpp"
+#include "protocols/hints.hpp"
 #include "protocols/config.hpp"
 #include "protocols/huge_pages.hpp"
 #include "protocols/waveform.hpp"
@@ -95,7 +96,7 @@ void Waveform::fail_in(std::size_t start, std::size_t count) const {
         const auto note = [&] {
             bool within = true;  // of -1.0 to 1.0, as a sine's samples are
             for (std::size_t k = 0; k < size() && within; ++k) within = std::abs(sample(k)) <= 1.0;
-            return hints::sample(i, x, within);
+            return protocols::hints::sample(i, x, within);
         };
         require_noted(x >= config::MIN_FRACTION, config::SAMPLE_AT_LEAST_MIN, note);  // NaN fails here
         require_noted(x <= config::MAX_FRACTION, config::SAMPLE_AT_MOST_MAX, note);

@@ -10,26 +10,9 @@
 #include <utility>
 
 #include "protocols/settings.hpp"
+#include "protocols/shown.hpp"
 
 namespace protocols {
-
-// One side's value of a difference, shown on demand: in the text form on one
-// line (waveforms summed up), or as JSON (levels in full).
-class Shown {
-public:
-    Shown() = default;
-    template <class T>
-    static Shown of(const T& value);
-
-    explicit operator bool() const noexcept { return value_ != nullptr; }
-    std::string text() const { return text_(value_); }
-    std::string json() const { return json_(value_); }
-
-private:
-    const void* value_ = nullptr;
-    std::string (*text_)(const void*) = nullptr;
-    std::string (*json_)(const void*) = nullptr;
-};
 
 struct Difference {
     enum class Kind {

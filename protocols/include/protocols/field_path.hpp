@@ -1,11 +1,14 @@
 // Where a walk of a record stands, named as the text form names fields:
-// "signals[2].amplitude", "channel_b_settings.modulation_source.external".
+// "signals[2].Sine.amplitude", "channel_b_settings.modulation_source.external".
 // The walkers that report a field (the decoder, the JSON reader, the drel
 // package's rule for hand-built records) step in and out as they go, and
-// spell the path out only for a message.
+// spell the path out only for a message. A signal's kind is a step of its
+// own: JSON and the decoder name it ("signals[2].Sine.amplitude"), the drel
+// package's records and drel diff do not ("signals[2].amplitude").
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,11 +17,22 @@ namespace protocols {
 
 class FieldPath {
 public:
-    // A step into a field or an element, undone when it goes out of scope.
+    struct Entry {
+        std::string_view name;  // empty for an element
+        std::size_t index = 0;
+        bool kind = false;  // a variant's alternative ("Sine")
+    };
+    struct Kind {
+        std::string_view name;
+    };
+
+    // A step into a field, an element or an alternative, undone when it goes
+    // out of scope.
     class Step {
     public:
-        Step(FieldPath& path, std::string_view name) : path_(path) { path_.steps_.push_back({name, 0}); }
-        Step(FieldPath& path, std::size_t index) : path_(path) { path_.steps_.push_back({{}, index}); }
+        Step(FieldPath& path, std::string_view name) : path_(path) { path_.steps_.push_back({name, 0, false}); }
+        Step(FieldPath& path, std::size_t index) : path_(path) { path_.steps_.push_back({{}, index, false}); }
+        Step(FieldPath& path, Kind kind) : path_(path) { path_.steps_.push_back({kind.name, 0, true}); }
         Step(const Step&) = delete;
         Step& operator=(const Step&) = delete;
         ~Step() { path_.steps_.pop_back(); }
@@ -27,30 +41,36 @@ public:
         FieldPath& path_;
     };
 
+    // For paths built whole, as a refusal names its field.
+    FieldPath& field(std::string_view name) { return steps_.push_back({name, 0, false}), *this; }
+    FieldPath& element(std::size_t index) { return steps_.push_back({{}, index, false}), *this; }
+    FieldPath& kind(std::string_view name) { return steps_.push_back({name, 0, true}), *this; }
+
     bool empty() const noexcept { return steps_.empty(); }
     void clear() noexcept { steps_.clear(); }
+    std::span<const Entry> steps() const noexcept { return steps_; }
 
-    // "signals[2].amplitude"; "" at the top.
-    std::string text() const {
+    enum class Kinds { Named, Left };
+
+    // "signals[2].Sine.amplitude" ("signals[2].amplitude" with the kinds
+    // left out); "" at the top.
+    std::string text(Kinds kinds = Kinds::Named) const {
         std::string out;
-        for (const auto& [name, index] : steps_) {
-            if (name.empty()) {
-                out += '[' + std::to_string(index) + ']';
+        for (const Entry& e : steps_) {
+            if (e.kind && kinds == Kinds::Left) continue;
+            if (e.name.empty()) {
+                out += '[' + std::to_string(e.index) + ']';
             } else {
                 if (!out.empty()) out += '.';
-                out += name;
+                out += e.name;
             }
         }
         return out;
     }
     // The same for a message, "the protocol" at the top.
-    std::string where() const { return empty() ? "the protocol" : text(); }
+    std::string where(Kinds kinds = Kinds::Named) const { return empty() ? "the protocol" : text(kinds); }
 
 private:
-    struct Entry {
-        std::string_view name;  // empty for an element
-        std::size_t index;
-    };
     std::vector<Entry> steps_;
 };
 

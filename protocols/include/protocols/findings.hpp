@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "protocols/check.hpp"
+#include "protocols/config.hpp"
 
 namespace protocols {
 
@@ -96,6 +97,17 @@ inline constexpr FindingKind RAMP_LONGER_THAN_SESSION{
     "signal {signal} ({kind}) has up_duration and down_duration of {total} s together, but the session lasts "
     "{duration} s",
     "A ramp that cannot rise and fall within the session."};
+
+// The limits that the meanings quote, tied to the constants they quote.
+namespace quoted = config::quoted;
+static_assert(quoted::number_after(SESSION_DURATION.meaning, "sessions of ") == config::MIN_SESSION_DURATION);
+static_assert(quoted::number_after(SESSION_DURATION.meaning, " to ") == config::MAX_SESSION_DURATION);
+static_assert(quoted::number_after(INTENSITY.meaning, "from ") == config::MIN_FRACTION);
+static_assert(quoted::number_after(INTENSITY.meaning, " to ") == config::MAX_FRACTION);
+static_assert(quoted::number_after(LEVELS_OUTSIDE.meaning, "levels from 0 to ") == config::MAX_LEVEL);
+static_assert(quoted::number_after(NO_FRACTION.meaning, "outside ") == config::MIN_FRACTION);
+static_assert(quoted::number_after(NO_FRACTION.meaning, " to ") == config::MAX_FRACTION);
+static_assert(quoted::number_after(FREQUENCY_ABOVE_NYQUIST.meaning, "samples at ") == config::SAMPLING_RATE);
 
 // In the order in which the checks report them.
 inline constexpr std::array ALL = {

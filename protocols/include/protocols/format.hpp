@@ -90,4 +90,16 @@ void json_quote(std::string_view s, Put&& put) {
     put("\"");
 }
 
+// The same as whole strings, for messages.
+inline std::string quoted(std::string_view s) {
+    std::string out;
+    quote(s, [&](std::string_view piece) { out += piece; });
+    return out;
+}
+inline std::string json_quoted(std::string_view s) {
+    std::string out;
+    json_quote(s, [&](std::string_view piece) { out += piece; });
+    return out;
+}
+
 }  // namespace protocols::text
