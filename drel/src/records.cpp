@@ -124,6 +124,7 @@ public:
         } else if constexpr (kind == WireKind::Variant) {
             return std::visit([&](auto& params) { return record(params); }, v.payload);
         } else {
+            static_assert(kind == WireKind::Record, "a kind that no Python value is made of");
             return record(v);
         }
     }
@@ -185,6 +186,7 @@ private:
         } else if constexpr (kind == WireKind::Variant) {
             variant(o, out.payload, std::make_index_sequence<std::variant_size_v<typename T::Payload>>());
         } else {
+            static_assert(kind == WireKind::Record, "a kind that no Python value is read as");
             if (!is<T>(o)) wrong_type(o, std::string("a drel.") + std::string(python_name<T>()));
             record(o, out);
         }

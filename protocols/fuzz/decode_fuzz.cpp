@@ -4,8 +4,9 @@
 // text form in full and summed up, rendered into memory of the measured size
 // and streamed through a small buffer, which must agree too, and its JSON,
 // read back to the same. The same bytes as a protocol's JSON, in memory and
-// streamed: a refusal has a position and words, and what is read composes,
-// into a file that decodes to it, or is refused in words.
+// streamed, and read a level at a time: the three agree; a refusal has a
+// position and words, and what is read composes, into a file that decodes
+// to it, or is refused in words at a place in the text.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -61,15 +62,26 @@ void as_json(std::span<const std::uint8_t> bytes) {
         require(e.line >= 1 && e.column >= 1 && !e.message.empty());
         require(!piped && piped.error().message == e.message && piped.error().line == e.line &&
                 piped.error().column == e.column);
+        const auto careful = protocols::read_json(bytes, {.level_blocks = false});
+        require(!careful && careful.error().message == e.message && careful.error().line == e.line &&
+                careful.error().column == e.column && careful.error().path == e.path);
         return;
     }
     require(piped && json_of(piped.value()) == json_of(read.value()));
     const std::string text = json_of(read.value());
     const auto again = protocols::read_json(as_bytes(text));
     require(again && json_of(again.value()) == text);
+    // Read a level at a time, never a block, the verdict and its place are the same.
+    const auto careful = protocols::read_json(bytes, {.level_blocks = false});
+    require(careful && json_of(careful.value()) == text);
+    protocols::JsonPlaces places;
+    const auto placed = protocols::read_json(bytes, {.places = &places});
+    require(placed && json_of(placed.value()) == text);
     const auto made = protocols::composition(read.value());
     if (!made) {
-        require(!made.error().empty());
+        require(!made.error().json_message().empty());
+        const protocols::JsonPosition at = places.at(made.error().path);
+        require(at.line >= 1 && at.column >= 1);
         return;
     }
     const std::vector<std::uint8_t> file = protocols::encode(read.value());

@@ -2,6 +2,7 @@
 // the reader walks them.
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -16,11 +17,7 @@
 namespace protocols {
 namespace {
 
-std::string quoted(std::string_view s) {
-    std::string out;
-    text::json_quote(s, [&](std::string_view piece) { out += piece; });
-    return out;
-}
+std::string quoted(std::string_view s) { return text::json_quoted(s); }
 
 // Compact JSON laid out for people: a member or an element a line, two
 // blanks an indent; an object or array of scalars only stays on one line.
@@ -98,7 +95,7 @@ public:
                       "\"title\": \"A pydrel protocol\", "
                       "\"description\": \"One protocol, as drel show --json and Settings.to_json() write it and drel "
                       "compose and drel.from_json() read it. A field left out keeps the value of a new "
-                      "pydrel.Protocol; floats are numbers or the strings NaN, inf and -inf.\", " +
+                      "pydrel.Protocol; floats are numbers or the strings NaN, -NaN, inf and -inf.\", " +
                       root.substr(1, root.size() - 2) + ", \"$defs\": {" + defs + "}}");
     }
 
@@ -112,7 +109,7 @@ private:
             return define("u64", "{\"type\": \"integer\", \"minimum\": 0, \"maximum\": " +
                                      std::to_string(std::numeric_limits<std::uint64_t>::max()) + "}");
         } else if constexpr (kind == WireKind::Float) {
-            return define("float", "{\"oneOf\": [{\"type\": \"number\"}, {\"enum\": [\"NaN\", \"inf\", \"-inf\"]}]}");
+            return define("float", "{\"oneOf\": [{\"type\": \"number\"}, {\"enum\": [\"NaN\", \"-NaN\", \"inf\", \"-inf\"]}]}");
         } else if constexpr (kind == WireKind::Text) {
             return "{\"type\": \"string\"}";
         } else if constexpr (kind == WireKind::Levels) {
@@ -128,7 +125,13 @@ private:
         } else if constexpr (kind == WireKind::Variant) {
             return variant<T>(std::make_index_sequence<std::variant_size_v<typename T::Payload>>());
         } else {
-            return define(std::string(package_name<T>()), record_body<T>(element));
+            static_assert(kind == WireKind::Record, "a kind that the schema does not describe");
+            // A record's schema depends on where it stands (inside an array,
+            // every field is required), so each place has a definition of its own.
+            const std::string name(package_name<T>());
+            std::string body = record_body<T>(element);
+            const auto [known, added] = contexts_.try_emplace(name, element);
+            return define(added || known->second == element ? name : name + (element ? "Entry" : "Fields"), std::move(body));
         }
     }
 
@@ -168,6 +171,7 @@ private:
     }
 
     std::set<std::string> defined_;
+    std::map<std::string, bool> contexts_;  // each record's name: whether it was first met inside an array
     std::vector<std::pair<std::string, std::string>> defs_;
 };
 

@@ -32,10 +32,10 @@ public:
         } else if constexpr (kind == WireKind::FixedArray) {
             return std::to_string(std::tuple_size_v<T>) + " of " + element<typename T::value_type>() +
                    ", with no count";
-        } else if constexpr (kind == WireKind::Variant) {
+        } else if constexpr (kind == WireKind::Variant || kind == WireKind::Record) {
             return named<T>();
         } else {
-            return named<T>();
+            static_assert(unhandled_kind<T>, "a kind that the layout does not describe");
         }
     }
 

@@ -225,7 +225,15 @@ private:
         if (!levels.empty() && waveforms_ == Waveforms::Summary) return summary(levels);
         if (levels.empty() || !multi()) return sequence(levels);
         out_.put('[');
-        out_.levels(levels, depth_ + 1);  // each on a line of its own, with its comma
+        const std::span<const std::int16_t> all(levels);
+        if (waveforms_ == Waveforms::Edges && levels.size() > EDGE_THRESHOLD) {
+            out_.levels(all.first(EDGE_LEVELS), depth_ + 1);
+            out_.newline(depth_ + 1);
+            out_.put("...");
+            out_.levels(all.last(EDGE_LEVELS), depth_ + 1);
+        } else {
+            out_.levels(all, depth_ + 1);  // each on a line of its own, with its comma
+        }
         out_.newline(depth_);
         out_.put(']');
     }
@@ -309,7 +317,8 @@ void Writer<Out>::wire_value(const T& v) {
 // name; arrays are arrays, levels integers (or, summed up, an object of the
 // summary's numbers). Floats take the text form's shortest digits, which JSON
 // reads back to the same double; NaN and the infinities, which JSON has no
-// numbers for, are the strings "NaN", "inf" and "-inf".
+// numbers for, are the strings "NaN", "inf" and "-inf", and a NaN whose sign
+// bit is set (what inf - inf gives on x86-64) is "-NaN".
 template <class Out>
 class JsonWriter {
 public:
@@ -363,7 +372,7 @@ public:
     }
 
     void number(double x) {
-        if (std::isnan(x)) return out_.put("\"NaN\"");
+        if (std::isnan(x)) return out_.put(std::signbit(x) ? "\"-NaN\"" : "\"NaN\"");
         if (std::isinf(x)) return out_.put(x > 0 ? "\"inf\"" : "\"-inf\"");
         char buf[MAX_FLOAT_TEXT];
         out_.put(std::string_view(buf, static_cast<std::size_t>(format_float(buf, x) - buf)));

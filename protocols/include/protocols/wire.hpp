@@ -80,6 +80,11 @@ consteval WireKind classify() {
 template <class T>
 inline constexpr WireKind wire_kind = classify<T>();
 
+// False, for the static_assert that ends a walker's branches on wire_kind<T>:
+// a kind added to WireKind names every walker that does not handle it.
+template <class T>
+inline constexpr bool unhandled_kind = false;
+
 // The type of a declared field.
 template <class Record, class F>
 using field_type = std::remove_cvref_t<decltype(std::declval<Record>().*(std::declval<F>().member))>;
@@ -119,6 +124,9 @@ constexpr std::size_t min_wire_size() {
             },
             T::fields());
     } else {
+        static_assert(kind == WireKind::Bool || kind == WireKind::Unsigned || kind == WireKind::Text ||
+                          kind == WireKind::Levels || kind == WireKind::Array,
+                      "a kind whose fewest bytes are not known");
         return 1;  // a boolean, a varint, or the count of a text or an array
     }
 }
