@@ -224,6 +224,13 @@ std::string render_protocol(const Settings& settings, Form form) {
     return out;
 }
 
+std::size_t shortened_waveforms(const Settings& s) noexcept {
+    return static_cast<std::size_t>(std::count_if(s.signals.begin(), s.signals.end(), [](const Signal& signal) {
+        const auto* a = std::get_if<ArbitrarySignalParams>(&signal.payload);
+        return a != nullptr && a->samples.size() > EDGE_THRESHOLD;
+    }));
+}
+
 std::string one_line_record(std::string_view name, const OneLineFields& fields) {
     std::string out;
     Appender a(out);

@@ -13,9 +13,11 @@ const std::vector<Command>* known = nullptr;  // for usage_error()
 std::string usage_line(const Command& c) {
     std::string line = "drel " + std::string(c.name);
     for (const Option& o : c.options) {
-        line += " [" + std::string(o.name);
+        const bool required = o.presence == Option::Required;
+        line += required ? " " : " [";
+        line += o.name;
         if (o.value != nullptr) line += " " + std::string(o.value);
-        line += "]";
+        if (!required) line += "]";
     }
     return line + " " + std::string(c.operands);
 }

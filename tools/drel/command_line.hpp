@@ -13,9 +13,11 @@
 namespace drel {
 
 struct Option {
+    enum Presence { Optional, Required };
     std::string_view name;        // "--json", "-n"
     const char* value = nullptr;  // the name of its value ("COUNT"), or none for a flag
     std::string_view help;
+    Presence presence = Optional;  // a required one stands in the usage without brackets
 };
 
 // The options given to a command, and its operands (files).

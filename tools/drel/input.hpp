@@ -3,7 +3,9 @@
 
 #include <string>
 #include <variant>
+#include <vector>
 
+#include "protocols/json_reader.hpp"
 #include "protocols/settings.hpp"
 
 namespace drel {
@@ -16,9 +18,12 @@ namespace drel {
 // and no further than the decoder needs.
 std::variant<protocols::Settings, std::string> read_protocol(const std::string& name);
 
-// The protocol in the JSON file `name` ("-" for standard input), or what is
-// wrong with it, to follow "NAME": ":LINE:COLUMN: " and the reader's
-// message, or ": cannot be read: " and why.
-std::variant<protocols::Settings, std::string> read_json_protocol(const std::string& name);
+// The protocol in the JSON file `name` ("-" for standard input), with the
+// places of its values noted in `places`, or what is wrong with it, in
+// lines to follow "NAME": ":LINE:COLUMN: " and the reader's message, then
+// its note (":LINE:COLUMN: note: ..."), where it has one; or ": cannot be
+// read: " and why.
+std::variant<protocols::Settings, std::vector<std::string>> read_json_protocol(const std::string& name,
+                                                                               protocols::JsonPlaces* places);
 
 }  // namespace drel

@@ -23,6 +23,7 @@
 #include "protocols/check.hpp"
 #include "protocols/composable.hpp"
 #include "protocols/encode.hpp"
+#include "protocols/format.hpp"
 #include "protocols/json_reader.hpp"
 #include "protocols/cpu.hpp"
 #include "protocols/diff.hpp"
@@ -32,6 +33,9 @@
 
 namespace drel {
 namespace {
+
+// A JSON string; file names need not be UTF-8, so they are read leniently.
+using protocols::text::json_quoted;
 
 constexpr int SAME = 0;
 constexpr int ERRORS = 1;  // check found an error; diff found a difference
@@ -50,7 +54,15 @@ int show(const Parsed& args, Output& out) {
         return 0;
     }
     if (args.operands.empty()) return usage_error("no file given", "show");
-    const protocols::text::Form form{args.flag("--summary") ? Waveforms::Summary : Waveforms::Full,
+    if (args.flag("--full") && (args.flag("--summary") || args.flag("--json"))) {
+        return usage_error("--full goes with neither --summary nor --json", "show");
+    }
+    // On a terminal, long waveforms are shortened, as NumPy prints long
+    // arrays; to a pipe or a file, the text form is whole.
+    const bool edges = !args.flag("--full") && out.is_terminal();
+    const protocols::text::Form form{args.flag("--summary") ? Waveforms::Summary
+                                     : edges                ? Waveforms::Edges
+                                                            : Waveforms::Full,
                                      args.flag("--json")};
     const bool routing = args.flag("--routing");
     if (routing && (args.flag("--json") || args.flag("--summary"))) {
@@ -58,6 +70,7 @@ int show(const Parsed& args, Output& out) {
     }
     const std::vector<std::string>& files = args.operands;
     int status = 0;
+    std::size_t shortened = 0;
     const auto buffer = std::make_unique_for_overwrite<char[]>(TEXT_BUFFER);
     for (std::size_t i = 0; i < files.size(); ++i) {
         const auto protocol = read_protocol(files[i]);
@@ -72,9 +85,16 @@ int show(const Parsed& args, Output& out) {
             out.write(protocols::routing_text(std::get<protocols::Settings>(protocol)));
             continue;
         }
-        protocols::text::render_protocol(std::get<protocols::Settings>(protocol), form, {buffer.get(), TEXT_BUFFER},
-                                         out);
+        const protocols::Settings& settings = std::get<protocols::Settings>(protocol);
+        protocols::text::render_protocol(settings, form, {buffer.get(), TEXT_BUFFER}, out);
         out.write("\n");
+        if (form.waveforms == Waveforms::Edges && !form.json) shortened += protocols::text::shortened_waveforms(settings);
+    }
+    if (shortened > 0) {
+        out.write("(" + std::to_string(shortened) + (shortened == 1 ? " waveform" : " waveforms") + " of more than " +
+                  std::to_string(protocols::text::EDGE_THRESHOLD) +
+                  " levels shortened for the terminal, as NumPy prints long arrays: drel show --full prints every "
+                  "level, as does drel show to a pipe or a file)\n");
     }
     return status;
 }
@@ -89,8 +109,8 @@ int check(const Parsed& args, Output& out) {
         const auto* error = std::get_if<std::string>(&protocol);
         if (error != nullptr) status = TROUBLE;  // the worst of all files
         if (as_json) {
-            out.write(std::string(i > 0 ? ", " : "") + "{\"file\": " + json(files[i]) +
-                      ", \"error\": " + (error != nullptr ? json(*error) : "null") + ", \"findings\": [");
+            out.write(std::string(i > 0 ? ", " : "") + "{\"file\": " + json_quoted(files[i]) +
+                      ", \"error\": " + (error != nullptr ? json_quoted(*error) : "null") + ", \"findings\": [");
         } else if (error != nullptr) {
             report(out, files[i] + ": " + *error);
         }
@@ -101,7 +121,7 @@ int check(const Parsed& args, Output& out) {
                 const char* severity = protocols::severity_name(f.severity);
                 if (as_json) {
                     out.write(std::string(first ? "" : ", ") + "{\"severity\": \"" + severity +
-                              "\", \"message\": " + json(f.message) + "}");
+                              "\", \"message\": " + json_quoted(f.message) + "}");
                 } else {
                     out.write(files[i] + ": " + severity + ": " + f.message + "\n");
                 }
@@ -164,22 +184,38 @@ int compose(const Parsed& args, Output& out) {
     if (*to != "-" && !to->ends_with(".drel")) {
         return usage_error("compose writes a protocol file, whose name ends in .drel, not '" + *to + "'", "compose");
     }
-    auto read = read_json_protocol(file);
-    if (const auto* error = std::get_if<std::string>(&read)) {
-        report(out, file + *error);
+    const bool strict = args.flag("--strict"), allow_errors = args.flag("--allow-errors");
+    if (strict && allow_errors) return usage_error("--strict and --allow-errors do not go together", "compose");
+    protocols::JsonPlaces places;
+    auto read = read_json_protocol(file, &places);
+    if (const auto* lines = std::get_if<std::vector<std::string>>(&read)) {
+        for (const std::string& line : *lines) report(out, file + line);
         return TROUBLE;
     }
     const protocols::Settings& settings = std::get<protocols::Settings>(read);
     if (const auto made = protocols::composition(settings); !made) {
-        report(out, file + ": not what pydrel composes: " + made.error());
+        const protocols::Refusal& r = made.error();
+        const protocols::JsonPosition at = places.at(r.path);
+        const std::string where = file + ":" + std::to_string(at.line) + ":" + std::to_string(at.column) + ": ";
+        report(out, where + "not what pydrel composes: " + r.json_message());
+        if (const std::string note = r.note(protocols::hints::Spelling::Json); !note.empty()) {
+            report(out, where + "note: " + note);
+        }
         return TROUBLE;
     }
-    int status = SAME;
+    // As a compiler: an error stops the file, a warning is reported and
+    // does not; --strict makes warnings errors, --allow-errors writes anyway.
+    bool stops = false;
     protocols::check(settings, [&](const protocols::Finding& f) {
-        if (args.flag("--strict")) status = ERRORS;
+        stops |= f.severity == protocols::Finding::Severity::Error || strict;
         report(out, file + ": " + protocols::severity_name(f.severity) + ": " + f.message);
     });
-    if (status == ERRORS) return status;  // with --strict, nothing is written
+    if (stops && !allow_errors) {
+        report(out, file + ": nothing written: " +
+                        (strict ? "--strict counts warnings as errors" : "drel check calls the protocol broken") +
+                        " (--allow-errors writes it anyway)");
+        return ERRORS;
+    }
     const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(TEXT_BUFFER);
     const auto encode = [&](protocols::ByteSink& sink) { protocols::encode(settings, {buffer.get(), TEXT_BUFFER}, sink); };
     if (*to == "-") {
@@ -233,15 +269,20 @@ int plot(const Parsed& args, Output& out) {
     return SAME;
 }
 
+// The help of show quotes how it shortens waveforms on a terminal.
+static_assert(protocols::text::EDGE_THRESHOLD == 1000 && protocols::text::EDGE_LEVELS == 3);
+
 const std::vector<Command> COMMANDS = {
     {"show",
      "FILE...",
-     "print each file as text, exactly as str() of the protocol shows it",
+     "print each file as text, exactly as str() of the protocol shows it (on a terminal, a waveform of more than "
+     "1000 levels by its first and last three, as NumPy prints long arrays)",
      {{"--summary", nullptr, "shorten each waveform to its length, lowest and highest level and its first and last "
                        "level"},
+      {"--full", nullptr, "print every level of every waveform on a terminal too"},
       {"--json", nullptr, "the protocol as one JSON object a line (JSON Lines for several files): the fields of the "
                     "text form in its order, a signal an object with one key, its kind; NaN and the "
-                    "infinities as the strings \"NaN\", \"inf\" and \"-inf\""},
+                    "infinities as the strings \"NaN\" (\"-NaN\" with the sign bit set), \"inf\" and \"-inf\""},
       {"--routing", nullptr, "who receives what instead: each channel, on or off, with its coil, what its two coils "
                              "and its modulation receive, and the signals no enabled channel uses"},
       {"--json-schema", nullptr, "print the JSON Schema of a protocol's JSON instead, for editors and validators (no "
@@ -276,16 +317,20 @@ const std::vector<Command> COMMANDS = {
     {"compose",
      "FILE",
      "make a protocol file from a protocol's JSON (as drel show --json writes it; keys left out keep the values of a "
-     "new pydrel.Protocol), if pydrel's methods compose it, and report what drel check finds in it on standard error",
-     {{"-o", "OUT.drel", "the protocol file to write, whole or not at all (- for standard output)"},
-      {"--strict", nullptr, "write nothing when the checks find an error or a warning"}},
+     "new pydrel.Protocol) if pydrel's methods compose it and drel check finds no error in it, as a compiler "
+     "compiles; what drel check finds is reported on standard error",
+     {{"-o", "OUT.drel", "the protocol file to write, whole or not at all (- for standard output); required",
+       Option::Required},
+      {"--strict", nullptr, "count warnings as errors: write nothing when the checks find either"},
+      {"--allow-errors", nullptr, "write the file even when the checks find errors, for a deliberate test file"}},
      1,
      1,
      compose,
-     "Exit status: 0 when the file was written (findings are reported, and do not stop it); 1 with --strict when "
-     "the checks found an error or a warning, and nothing was written; 2 when the JSON is not valid, not a "
-     "protocol, not what pydrel composes, or the file cannot be written (an existing one is left as it was), or "
-     "the command line was wrong."},
+     "Exit status, as a compiler's: 0 when the file was written (warnings are reported, and do not stop it); 1 "
+     "when the checks found an error (or, with --strict, a warning), and nothing was written (with "
+     "--allow-errors, the file is written and the exit is 0); 2 when the JSON is not valid, not a protocol, not "
+     "what pydrel composes, or the file cannot be written (an existing one is left as it was), or the command line "
+     "was wrong."},
     {"plot",
      "FILE",
      "draw the file as an SVG picture: a panel per channel, a lane for each coil's amplitude and its modulation on "

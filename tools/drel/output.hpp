@@ -24,6 +24,8 @@ public:
     // Hands everything written so far to standard output. Throws
     // std::system_error when that fails (a full disk, a closed pipe).
     void flush();
+    // Whether standard output is a terminal, where a person reads it.
+    bool is_terminal() const noexcept;
 
 private:
     static constexpr std::size_t SIZE = 64 * 1024;
@@ -43,8 +45,5 @@ std::optional<std::string> write_file(const std::string& name, std::string_view 
 // the temporary file is removed and `name` is as it was; returns why.
 std::optional<std::string> write_atomically(const std::string& name,
                                             const std::function<void(protocols::ByteSink&)>& fill);
-
-// A JSON string. File names need not be UTF-8, so they are read leniently.
-std::string json(std::string_view s);
 
 }  // namespace drel

@@ -19,8 +19,14 @@
 namespace protocols::text {
 
 // Waveforms in full, one level per line, or summed up in one line:
-// "<300000 levels: min 0, max 32767, first 0, last 16384>".
-enum class Waveforms { Full, Summary };
+// "<300000 levels: min 0, max 32767, first 0, last 16384>", or, as NumPy
+// prints a long array, a waveform of more than EDGE_THRESHOLD levels by its
+// first and last EDGE_LEVELS levels around a line of "...", for a terminal.
+enum class Waveforms { Full, Summary, Edges };
+inline constexpr std::size_t EDGE_THRESHOLD = 1000;
+inline constexpr std::size_t EDGE_LEVELS = 3;
+// How many waveforms Edges shortens in `s`.
+std::size_t shortened_waveforms(const Settings& s) noexcept;
 
 // The text form, or the JSON form: one object whose fields are those of the
 // text form, in its order (the grammar is in text_writer.hpp).
