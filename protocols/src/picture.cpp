@@ -75,14 +75,15 @@ std::string fixed(double x) {
     return buf;
 }
 
-// Ticks 1, 2 or 5 times a power of ten seconds apart, at most eight.
+// Ticks 1, 2 or 5 times a power of ten seconds apart, at most eight, for an
+// axis of any length.
 double tick_step(double seconds) {
-    for (double unit = 1e-3; unit < 1e4; unit *= 10) {
-        for (const double k : {1.0, 2.0, 5.0}) {
-            if (seconds / (unit * k) <= 8) return unit * k;
-        }
+    if (!(seconds > 0.0)) return 1.0;
+    const double unit = std::pow(10.0, std::floor(std::log10(seconds / 8)));
+    for (const double k : {1.0, 2.0, 5.0, 10.0}) {
+        if (seconds / (unit * k) <= 8) return unit * k;
     }
-    return 1e4;
+    return unit * 10;
 }
 
 // The y of a fraction of full scale in a lane whose scale runs from `low`
@@ -99,16 +100,9 @@ public:
         : s_(s), name_(name), findings_(findings), receives_(receives(s)) {}
 
     std::string draw() {
-        const std::uint64_t session = sample_count(s_.session_duration).value_or(0);
-        axis_samples_ = session;
-        for (const Route& r : routes(s_)) {
-            if (const Signal* sig = routed_signal(s_, r)) {
-                if (const auto* a = std::get_if<ArbitrarySignalParams>(&sig->payload)) {
-                    axis_samples_ = std::max<std::uint64_t>(axis_samples_, a->samples.size());
-                }
-            }
-        }
-        session_samples_ = session;
+        const TimeAxis axis = time_axis(s_);
+        axis_samples_ = axis.samples;
+        session_samples_ = axis.session;
 
         int y = 64;
         std::string body;
@@ -183,8 +177,12 @@ private:
             body += text(x, y + 18, "tick", number(k * step), 11, "normal", "middle");
         }
         body += text(PLOT_RIGHT, y + 32, "axis-label", "seconds", 11, "normal", "end");
-        if (axis_samples_ > session_samples_) {
-            const int x = x_of(session_samples_);
+        if (!session_samples_) {
+            body += text(PLOT_LEFT + 4, top + 30, "session-end",
+                         "a session of " + number(s_.session_duration) + " s, which no time axis can draw", 11, "normal",
+                         "start", COLOURS.error.data());
+        } else if (axis_samples_ > *session_samples_) {
+            const int x = x_of(*session_samples_);
             body += "<line class=\"session-end\" x1=\"" + std::to_string(x) + "\" y1=\"" + std::to_string(top) +
                     "\" x2=\"" + std::to_string(x) + "\" y2=\"" + std::to_string(y) + "\" stroke=\"" +
                     colour(COLOURS.error) + "\" stroke-dasharray=\"4 3\"/>\n";
@@ -235,11 +233,20 @@ private:
                    "\" fill=\"url(#external)\"/>\n";
             out += text(PLOT_LEFT + 8, text_y, "external", what, 12, "normal");
         } else if (const auto* a = arbitrary) {
-            const bool stale = a->samples.size() != session_samples_;
+            const bool stale = a->samples.size() != session_samples_.value_or(UINT64_MAX);
             out += waveform(a->samples, top, low, stale ? COLOURS.stale : COLOURS.waveform);
             out += text(PLOT_LEFT + 8, text_y, stale ? "stale" : "waveform", (stale ? "stale: " : "") + what, 12,
                         stale ? "bold" : "normal", "start", stale ? "#a04c00" : "#222222");
-        } else if (const auto* c = std::get_if<ConstantSignalParams>(&signal->payload)) {
+        } else if (const auto* c = std::get_if<ConstantSignalParams>(&signal->payload); c && !std::isfinite(c->value)) {
+            // No height stands for NaN or an infinity: a marked gap, and the value in words.
+            out += "<rect class=\"gap\" x=\"" + std::to_string(PLOT_LEFT) + "\" y=\"" + std::to_string(top + 22) +
+                   "\" width=\"" + std::to_string(COLUMNS) + "\" height=\"" + std::to_string(LANE_HEIGHT - 30) +
+                   "\" fill=\"none\" stroke=\"" + colour(COLOURS.error) + "\" stroke-dasharray=\"6 4\"/>\n";
+            out += text(PLOT_LEFT + 8, text_y, "constant", what, 12, "normal");
+            out += text(PLOT_LEFT + COLUMNS / 2, top + LANE_HEIGHT / 2 + 12, "gap",
+                        "a constant of " + number(c->value) + ", which has no height to draw", 12, "normal", "middle",
+                        COLOURS.error.data());
+        } else if (c != nullptr) {
             const std::string y = fixed(lane_y(top, c->value));
             out += "<line class=\"constant\" x1=\"" + std::to_string(PLOT_LEFT) + "\" y1=\"" + y + "\" x2=\"" +
                    std::to_string(PLOT_RIGHT) + "\" y2=\"" + y + "\" stroke=\"" + colour(COLOURS.constant) +
@@ -322,10 +329,29 @@ private:
     std::string name_;
     Findings findings_;
     std::array<std::string, 6> receives_;
-    std::uint64_t axis_samples_ = 0, session_samples_ = 0;
+    std::uint64_t axis_samples_ = 0;
+    std::optional<std::uint64_t> session_samples_;
 };
 
 }  // namespace
+
+TimeAxis time_axis(const Settings& s) {
+    TimeAxis axis{0, std::nullopt};
+    if (const auto count = sample_count(s.session_duration);
+        count && std::isfinite(s.session_duration) && *count > 0 && *count <= std::uint64_t{1} << 53) {
+        axis.session = count;
+        axis.samples = *count;
+    }
+    for (const Route& r : routes(s)) {
+        if (const Signal* sig = routed_signal(s, r)) {
+            if (const auto* a = std::get_if<ArbitrarySignalParams>(&sig->payload)) {
+                axis.samples = std::max<std::uint64_t>(axis.samples, a->samples.size());
+            }
+        }
+    }
+    if (axis.samples == 0) axis.samples = static_cast<std::uint64_t>(config::SAMPLING_RATE);  // a second
+    return axis;
+}
 
 std::string svg(const Settings& s, std::string_view name, Findings findings) {
     return Svg(s, name, findings).draw();

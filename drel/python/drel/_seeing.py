@@ -62,8 +62,9 @@ def plot(settings: Settings, ax: Any = None) -> Any:
     settings = _native.validated(settings)
     routes = _native.routes(settings)
     signals = [None if index is None else settings.signals[index] for *_, index, _ in routes]
-    session = settings.num_samples if settings.session_duration > 0 else 0
-    span = max([session] + [len(s.samples) for s in signals if isinstance(s, Arbitrary)])
+    # The time axis is the native picture's: a session that no axis can draw
+    # (NaN, infinite, not positive, beyond 2**53 samples) is marked so.
+    span, session = _native.time_axis(settings)
     rate, full_scale, columns = _native.SAMPLING_RATE, float(_native.MAX_LEVEL), _native.COLUMNS
     seconds = span / rate
     if ax is None:
@@ -90,6 +91,12 @@ def plot(settings: Settings, ax: Any = None) -> Any:
                 ax.stairs(edge, edges, baseline=None, color=colour, linewidth=1)
             if low_end < 0:
                 ax.hlines(bottom + CURVE / 2, 0, seconds, color="#999999", linewidth=0.6, linestyles="dotted")
+        elif isinstance(signal, Constant) and not source.external_selected and not np.isfinite(signal.value):
+            # No height stands for NaN or an infinity: a marked gap, and the value in words.
+            ax.add_patch(Rectangle((0, bottom + 0.18), seconds, 0.36, fill=False, edgecolor=COLOURS["error"],
+                                   linestyle="--"))
+            ax.text(seconds / 2, bottom + 0.36, f"a constant of {signal.value!r}, which has no height to draw",
+                    fontsize=8, ha="center", va="center", color=COLOURS["error"])
         elif isinstance(signal, Constant) and not source.external_selected:
             ax.hlines(bottom + CURVE * min(max(signal.value, 0.0), 1.0), 0, seconds, color=COLOURS["constant"])
         else:
@@ -103,8 +110,10 @@ def plot(settings: Settings, ax: Any = None) -> Any:
     ax.set_xlim(0, seconds)
     ax.set_ylim(-0.1, len(routes))
     # The session's end, labelled on the time axis among the ticks.
-    end = session / rate
-    if end > 0:
+    if session is None:
+        ax.text(seconds * 0.5, len(routes) - 0.05, f"a session of {settings.session_duration!r} s, which no time axis "
+                "can draw", fontsize=9, ha="center", va="top", color=COLOURS["error"])
+    elif (end := session / rate) > 0:
         near = 0.06 * seconds  # ticks that would crowd the end's label go
         kept = [t for t in ax.get_xticks() if 0 <= t <= seconds and abs(t - end) > near]
         ax.set_xticks(kept + [end], [f"{t:g}" for t in kept] + [f"{end:g} (end)"])

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -56,6 +57,17 @@ struct Palette {
 };
 inline constexpr Palette COLOURS{};
 }  // namespace picture
+
+// The time the pictures draw, in samples: the session, where its duration
+// can be drawn on a time axis (finite, positive and of at most 2^53
+// samples, which a double counts exactly), and every waveform a route
+// takes; a session that cannot be drawn is marked so, and the axis then
+// covers the waveforms alone, or a second when there are none.
+struct TimeAxis {
+    std::uint64_t samples;  // the axis's span
+    std::optional<std::uint64_t> session;  // the session's end, where it can be drawn
+};
+TimeAxis time_axis(const Settings& s);
 
 // Whether the picture lists what drel check finds under its panels (a page
 // that lists them itself, as the notebook's does, leaves them out).
