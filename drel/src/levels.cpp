@@ -74,7 +74,7 @@ void read_checked(const std::string& path, const char* data, npy_intp n, npy_int
 // Whether NumPy's C interface can be used: imported here, or now because
 // something imported NumPy (no NumPy object exists before that).
 bool numpy_in_use() {
-    if (bind::numpy::imported) return true;
+    if (bind::numpy::imported()) return true;
     PyObject* numpy = nullptr;
     bind::throw_on_failure(PyDict_GetItemStringRef(PyImport_GetModuleDict(), "numpy", &numpy));
     if (numpy == nullptr) return false;
@@ -114,7 +114,7 @@ Ref levels_array(protocols::Levels&& levels) {
 }
 
 bool is_levels_array(PyObject* o) noexcept {
-    if (!bind::numpy::imported || !PyArray_CheckExact(o)) return false;
+    if (!bind::numpy::imported() || !PyArray_CheckExact(o)) return false;
     auto* a = reinterpret_cast<PyArrayObject*>(o);
     PyObject* base = PyArray_BASE(a);
     if (base == nullptr || !PyCapsule_IsValid(base, LEVELS_CAPSULE)) return false;

@@ -16,6 +16,8 @@
 
 #include "bind/entry.hpp"
 #include "bind/interpreter.hpp"
+#include "bind/notes.hpp"
+#include "bind/panic.hpp"
 #include "bind/ref.hpp"
 #include "bind/text.hpp"
 #include "levels.hpp"
@@ -231,6 +233,16 @@ Ref svg_str(const protocols::Settings& s, std::string_view name, protocols::Find
     return Ref::checked(PyUnicode_DecodeUTF8(picture.data(), static_cast<Py_ssize_t>(picture.size()), nullptr));
 }
 
+// The time the pictures draw, in samples: (span, the session's end or None
+// where the session cannot be drawn on a time axis).
+PyObject* time_axis(PyObject*, PyObject* settings) {
+    return entry([&] {
+        const protocols::TimeAxis axis = protocols::time_axis(from_python(*bound(), settings));
+        Ref session = axis.session ? Ref::checked(PyLong_FromUnsignedLongLong(*axis.session)) : Ref::borrow(Py_None);
+        return Ref::checked(Py_BuildValue("(KO)", static_cast<unsigned long long>(axis.samples), session.get()));
+    });
+}
+
 PyObject* routes(PyObject*, PyObject* settings) {
     return entry([&] { return route_list(from_python(*bound(), settings)); });
 }
@@ -302,13 +314,17 @@ PyObject* validated(PyObject*, PyObject* settings) {
     });
 }
 
-// The drel.Settings that a protocol's JSON (str or bytes) holds: the reader
-// of drel compose. drel.JSONError with the line, the column and the field.
+// The drel.Settings that a protocol's JSON (a str, or any bytes-like object
+// of UTF-8, as loads() takes) holds: the reader of drel compose.
+// drel.JSONError with the line, the column, the field and its note. A str
+// that holds a lone surrogate, which UTF-8 cannot, goes to the reader as
+// its bytes would be, for the reader to refuse where it stands.
 PyObject* from_json(PyObject*, PyObject* text) {
     return entry([&] {
         const BoundClasses c = bound();
         Py_buffer view{};
         std::string_view bytes;
+        Ref encoded;
         struct Release {
             Py_buffer* view = nullptr;
             ~Release() {
@@ -317,27 +333,34 @@ PyObject* from_json(PyObject*, PyObject* text) {
         } release;
         if (PyUnicode_Check(text)) {
             Py_ssize_t size = 0;
-            const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
-            if (utf8 == nullptr) throw PythonError{};
-            bytes = {utf8, static_cast<std::size_t>(size)};
-        } else if (PyBytes_Check(text) || PyByteArray_Check(text) || PyMemoryView_Check(text)) {
+            if (const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size); utf8 != nullptr) {
+                bytes = {utf8, static_cast<std::size_t>(size)};
+            } else {
+                if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw PythonError{};
+                PyErr_Clear();
+                encoded = Ref::checked(PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass"));
+                bytes = {PyBytes_AS_STRING(encoded.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))};
+            }
+        } else if (PyObject_CheckBuffer(text)) {
             bind::throw_on_failure(PyObject_GetBuffer(text, &view, PyBUF_SIMPLE));
             release.view = &view;
             bytes = {static_cast<const char*>(view.buf), static_cast<std::size_t>(view.len)};
         } else {
             bind::raise(PyExc_TypeError, Ref::steal(PyUnicode_FromFormat(
-                                             "from_json() takes a str or bytes, not '%s'", Py_TYPE(text)->tp_name)));
+                                             "from_json() takes a str or a bytes-like object, not '%s'",
+                                             Py_TYPE(text)->tp_name)));
         }
         auto read = protocols::read_json(
             std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
         if (!read) {
             const protocols::JsonError& e = read.error();
-            const std::string message = std::to_string(e.line) + ":" + std::to_string(e.column) + ": " + e.message;
+            const std::string message = e.located();
             Ref error = Ref::checked(PyObject_CallFunction(c->json_error.get(), "s#KKs#", message.data(),
                                                            static_cast<Py_ssize_t>(message.size()),
                                                            static_cast<unsigned long long>(e.line),
                                                            static_cast<unsigned long long>(e.column), e.path.data(),
                                                            static_cast<Py_ssize_t>(e.path.size())));
+            if (!e.note.empty()) bind::add_note(error.get(), e.note);
             PyErr_SetObject(c->json_error.get(), error.get());
             throw PythonError{};
         }
@@ -386,26 +409,46 @@ PyObject* json_schema(PyObject*, PyObject*) {
 }
 
 // How pydrel's methods compose a validated drel.Settings: ({waveform length:
-// the session duration it is added under}, [(index, external) for A1, A2, A
-// modulation, B1, B2, B modulation]); drel.NotComposable when they cannot.
+// the session duration it is added under}, [(setter, target, index,
+// external) for A1, A2, A modulation, B1, B2, B modulation], None), or
+// ({}, [], (reason, path, method, check, level, count, note)) for the first
+// field in the way, which the package words with its records' reprs.
 PyObject* composition(PyObject*, PyObject* settings) {
     return entry([&] {
         const BoundClasses c = bound();
-        const auto made = protocols::composition(from_python(*c, settings));
-        if (!made) bind::raise(c->not_composable.get(), Ref::checked(PyUnicode_FromStringAndSize(
-                                                          made.error().data(), static_cast<Py_ssize_t>(made.error().size()))));
+        const protocols::Settings s = from_python(*c, settings);
+        const auto made = protocols::composition(s);
         Ref durations = Ref::checked(PyDict_New());
+        Ref sources = Ref::checked(PyList_New(0));
+        if (!made) {
+            using Reason = protocols::Refusal::Reason;
+            static constexpr const char* reasons[] = {"unchanged", "refused", "never_written",
+                                                      "no_signals", "level_outside", "no_session"};
+            const protocols::Refusal& r = made.error();
+            const std::string path = r.path.text(protocols::FieldPath::Kinds::Left);
+            const std::string note = r.note(protocols::hints::Spelling::Python);
+            static_assert(std::size(reasons) == static_cast<std::size_t>(Reason::NoSession) + 1);
+            Ref refusal = Ref::checked(Py_BuildValue(
+                "(ss#s#s#LKs#)", reasons[static_cast<std::size_t>(r.reason)], path.data(),
+                static_cast<Py_ssize_t>(path.size()), r.method.data(), static_cast<Py_ssize_t>(r.method.size()),
+                r.check.data(), static_cast<Py_ssize_t>(r.check.size()), static_cast<long long>(r.level),
+                static_cast<unsigned long long>(r.count), note.data(), static_cast<Py_ssize_t>(note.size())));
+            return Ref::checked(PyTuple_Pack(3, durations.get(), sources.get(), refusal.get()));
+        }
         for (const auto& [length, duration] : made.value().durations) {
             Ref key = Ref::checked(PyLong_FromUnsignedLongLong(length));
             Ref value = Ref::checked(PyFloat_FromDouble(duration));
             bind::throw_on_failure(PyDict_SetItem(durations.get(), key.get(), value.get()));
         }
-        Ref sources = Ref::checked(PyList_New(0));
-        for (const auto& [index, external] : made.value().sources) {
-            Ref item = Ref::checked(Py_BuildValue("(KO)", static_cast<unsigned long long>(index), external ? Py_True : Py_False));
+        for (const auto& source : made.value().sources) {
+            Ref item = Ref::checked(Py_BuildValue("(s#s#KO)", source.method.data(),
+                                                  static_cast<Py_ssize_t>(source.method.size()), source.target.data(),
+                                                  static_cast<Py_ssize_t>(source.target.size()),
+                                                  static_cast<unsigned long long>(source.index),
+                                                  source.external ? Py_True : Py_False));
             bind::throw_on_failure(PyList_Append(sources.get(), item.get()));
         }
-        return Ref::checked(PyTuple_Pack(2, durations.get(), sources.get()));
+        return Ref::checked(PyTuple_Pack(3, durations.get(), sources.get(), Py_None));
     });
 }
 
@@ -430,6 +473,12 @@ PyObject* cpu_level(PyObject*, PyObject*) {
     });
 }
 
+// pydrel's PanicException: the one class of the interpreter, made here if
+// no check has failed yet.
+PyObject* panic_exception(PyObject*, PyObject*) {
+    return entry([&] { return Ref::checked(bind::panic_type().release()); });
+}
+
 PyObject* bind_records(PyObject*, PyObject* args) {
     return entry([&] {
         PyObject *by_name, *decode_error, *json_error, *not_composable;
@@ -451,12 +500,15 @@ PyMethodDef methods[] = {
     {"json", json, METH_VARARGS, "json(settings, summary)\n--\n\nThe JSON form of a drel.Settings."},
     {"diff", diff, METH_VARARGS, "diff(a, b)\n--\n\nWhat differs from a to b."},
     {"routes", routes, METH_O, "routes(settings)\n--\n\nWho receives what."},
+    {"time_axis", time_axis, METH_O, "time_axis(settings)\n--\n\nThe samples the pictures draw, and the session's."},
     {"svg", svg, METH_VARARGS,
      "svg(settings, name, findings=True)\n--\n\nThe picture, as drel plot draws it (findings: listed under it)."},
     {"seeing", seeing, METH_O, "seeing(settings)\n--\n\nThe routes, the findings and the picture without them."},
     {"envelope", envelope, METH_VARARGS,
      "envelope(levels, columns, span)\n--\n\nThe lowest and highest level of each column."},
     {"sample_count", sample_count, METH_O, "sample_count(duration)\n--\n\nThe samples of a session."},
+    {"panic_exception", panic_exception, METH_NOARGS,
+     "panic_exception()\n--\n\npydrel's PanicException, the class of its failed checks."},
     {"cpu_level", cpu_level, METH_NOARGS, "cpu_level()\n--\n\nThe level the vectorised loops run at."},
     {"validated", validated, METH_O,
      "validated(settings)\n--\n\nA copy made by the rule for hand-built records."},
@@ -466,7 +518,7 @@ PyMethodDef methods[] = {
     {"findings", findings, METH_NOARGS, "findings()\n--\n\nThe kinds of findings of the checks."},
     {"json_schema", json_schema, METH_NOARGS, "json_schema()\n--\n\nThe JSON Schema of a protocol's JSON."},
     {"composition", composition, METH_O,
-     "composition(settings)\n--\n\nHow pydrel's methods compose the protocol, or NotComposable."},
+     "composition(settings)\n--\n\nHow pydrel's methods compose the protocol, or the first field in the way."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -95,7 +95,6 @@ Ref initialise() {
 
     release.done = true;
     *kept = {Ref::borrow(module.get()), std::move(protocol), std::move(channel), std::move(coil)};
-    keep_panic_type();
     return module;
 }
 

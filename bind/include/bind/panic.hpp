@@ -57,12 +57,13 @@ inline void require_noted(bool condition, std::string_view message, Note&& note,
 // Writes the one-line report to stderr and sets a PanicException carrying the message.
 void raise_panic(const Panic& panic) noexcept;
 
-// The PanicException type is made on the first failed check. While the
-// module lives (from keep_panic_type() at its import) the type is kept, so
-// that every failure raises the same one; release_panic_type() drops it when
-// the module is forgotten, and a check that fails after that gets a type of
-// its own.
-void keep_panic_type() noexcept;
+// The PanicException type, made on the first failed check (or the first
+// time the drel package is asked for it): one for the interpreter, shared by
+// every extension that links this layer, so that `except
+// drel.PanicException` catches what pydrel raises. Empty, with the error
+// set, when making it failed. release_panic_type() drops it when pydrel is
+// forgotten, and a check that fails after that makes it again.
+Ref panic_type() noexcept;
 void release_panic_type() noexcept;
 
 }  // namespace bind

@@ -37,13 +37,25 @@ if TYPE_CHECKING:
 
 __all__ = [
     "Arbitrary", "ChannelSettings", "Coil", "Constant", "DecodeError", "Difference", "Finding", "JSONError",
-    "LCSetting", "MachineConfig", "MixedSignal", "NotComposable", "Ramp", "Route", "Settings", "Signal",
+    "LCSetting", "MachineConfig", "MixedSignal", "NotComposable", "PanicException", "Ramp", "Route", "Settings", "Signal",
     "SignalSourceSelection", "Sine", "WaveformDifference", "diff", "from_json", "json_schema", "load", "loads",
 ]
 
 
 __version__: str = _native.version
 """The version of pydrel and drel, as ``drel --version`` prints it."""
+
+if TYPE_CHECKING:
+    PanicException: type[BaseException]
+    """pydrel's exception for a failed check (``pyo3_runtime.PanicException``), to catch by name."""
+
+
+def __getattr__(name: str) -> Any:
+    # PanicException is pydrel's own class, which pydrel itself does not
+    # name: made once for the interpreter, here if no check failed yet.
+    if name == "PanicException":
+        return _native.panic_exception()
+    raise AttributeError(f"module 'drel' has no attribute {name!r}")
 
 
 class DecodeError(ValueError):
@@ -67,7 +79,8 @@ class DecodeError(ValueError):
 
 class NotComposable(ValueError):
     """A protocol that pydrel's methods cannot compose; the message names the
-    first field that stands in the way and its value."""
+    first field that stands in the way and its value, and a note says what
+    to do where the mistake has a common fix."""
 
 
 class JSONError(ValueError):
@@ -321,7 +334,8 @@ class Settings:
         """The protocol as one JSON object, as ``drel show --json`` prints it (with
         ``summary``, as ``drel show --json --summary``): the fields of the text
         form in its order, each signal an object with one key, its kind, and
-        NaN and the infinities as the strings "NaN", "inf" and "-inf"."""
+        NaN and the infinities as the strings "NaN" ("-NaN" with its sign bit
+        set), "inf" and "-inf"."""
         return _native.json(self, bool(summary))
 
     def to_protocol(self) -> pydrel.Protocol:
@@ -365,12 +379,14 @@ def diff(a: Settings, b: Settings) -> list[Difference]:
     return out
 
 
-def from_json(text: str | bytes) -> Settings:
-    """The protocol in its JSON (a str, or bytes of UTF-8), as
+def from_json(text: str | Buffer) -> Settings:
+    """The protocol in its JSON (a str, or any bytes-like object of UTF-8, as
+    ``loads()`` takes), as
     ``drel show --json`` and ``Settings.to_json()`` write it and
     ``drel compose`` reads it: keys in any order, and a field left out as a new pydrel.Protocol has
     it. ``from_json(s.to_json())`` equals ``s``. JSONError, with the line,
-    the column and the field, for what is no protocol's JSON; whether
+    the column and the field (and a note where the mistake has a common
+    fix), for what is no protocol's JSON; whether
     pydrel's methods can compose it, ``to_protocol()`` tells."""
     return _native.from_json(text)
 
