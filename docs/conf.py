@@ -84,6 +84,7 @@ suppress_warnings = ["autoapi.python_import_resolution"]
 html_theme = "pydata_sphinx_theme"
 html_title = f"pydrel {release}"
 html_static_path = ["_static"]
+html_css_files = ["wrap.css"]
 html_theme_options = {
     "navbar_end": ["navbar-icon-links"],
     "show_toc_level": 2,

@@ -116,6 +116,35 @@ def test_system_call_faults(tmp_path, rules, size, outcome, written):
     assert counts["interrupted"] == (int(rules.split("eintr=")[1]) if "eintr=" in rules else 0)
 
 
+NOTED = textwrap.dedent(
+    """
+    import ctypes, sys
+    import pydrel
+
+    shim = ctypes.CDLL(None)
+    shim.pydrel_faults_configure(sys.argv[2].encode())
+    try:
+        pydrel.Protocol().save(sys.argv[1])
+    except BaseException as e:
+        print(e.__notes__[0])
+    """
+)
+
+
+# The note names the operation that failed, and no other.
+@pytest.mark.skipif(not SHIM.exists(), reason="the syscall shim is built with the C++ tests")
+@pytest.mark.parametrize("rules, operation", [
+    ("open:errno=13", "could not open"), ("write:errno=5", "could not write"), ("close:errno=5", "could not close"),
+])
+def test_the_note_names_the_failed_operation(tmp_path, rules, operation):
+    path = tmp_path / "p.drel"
+    run = subprocess.run([sys.executable, "-c", NOTED, str(path), rules], capture_output=True, text=True, timeout=60,
+                         env=dict(os.environ, LD_PRELOAD=preload(SHIM)))
+    note = run.stdout
+    assert f"save() {operation} " in note, run.stderr
+    assert [other for other in ("could not open", "could not write", "could not close") if other in note] == [operation]
+
+
 def test_interrupted_writes_to_a_slow_reader_complete(tmp_path):
     # A 2 ms interval timer with a Python handler interrupts the writes to a
     # FIFO that another process drains slowly; every interruption runs the

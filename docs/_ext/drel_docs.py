@@ -48,7 +48,8 @@ class DrelExample(SphinxDirective):
     the Python's last statement must raise: shown is its exception's last
     line and the notes beside it, as a traceback ends. A command may exit 0,
     or 1 (drel's findings and differences); only with ``:refused:`` may it
-    exit 2 (a refusal the page shows), and never by a signal."""
+    exit 2 (a refusal the page shows), and then one of them must, and never
+    by a signal."""
 
     has_content = True
     option_spec = {"raises": directives.flag, "hide-code": directives.flag, "refused": directives.flag}
@@ -69,6 +70,7 @@ class DrelExample(SphinxDirective):
                     out.append(literal(printed.rstrip("\n"), "text"))
             if commands:
                 shown = []
+                refused = False
                 for command in commands:
                     run = subprocess.run(command, shell=True, cwd=work, capture_output=True, text=True, timeout=300,
                                          env=self.env_for_commands())
@@ -78,6 +80,10 @@ class DrelExample(SphinxDirective):
                     shown.append(f"$ {command}\n{run.stdout}{run.stderr}".rstrip("\n"))
                     if run.returncode not in (0, 1):
                         shown.append(f"$ echo $?\n{run.returncode}")
+                        refused = True
+                if "refused" in self.options and not refused:
+                    raise self.error("marked :refused:, but no command was refused: the page would show a "
+                                     "refusal that no longer happens")
                 out.append(literal("\n".join(shown), "console"))
             return out
         finally:
