@@ -1,10 +1,7 @@
 #include "input.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "platform.hpp"
 
-#include <cerrno>
-#include <cstring>
 #include <new>
 #include <string_view>
 #include <system_error>
@@ -22,20 +19,17 @@ namespace {
 // open or read, or memory running out, is `lead` + "cannot be read: " and why.
 template <class Read, class Reader>
 Read read_file(const std::string& name, std::string_view lead, Reader&& read) {
-    using Ownership = protocols::FileSource::Ownership;
-    const auto cannot_read = [&](const char* why) -> Read {
+    const auto cannot_read = [&](const std::string& why) -> Read {
         std::string words = std::string(lead) + "cannot be read: " + why;
         if constexpr (std::is_constructible_v<Read, std::string>) return words;
         else return std::vector<std::string>{std::move(words)};
     };
-    const bool standard_input = name == "-";
-    const int fd = standard_input ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return cannot_read(std::strerror(errno));
+    platform::Opened opened = platform::open_for_reading(name);
+    if (!opened.source) return cannot_read(opened.error);
     try {
-        protocols::FileSource source(fd, standard_input ? Ownership::Borrowed : Ownership::Owned);
-        return read(source);
+        return read(*opened.source);
     } catch (const std::system_error& e) {
-        return cannot_read(std::strerror(e.code().value()));
+        return cannot_read(platform::error_text(e.code().value()));
     } catch (const std::bad_alloc&) {
         return cannot_read("out of memory");
     }

@@ -20,6 +20,7 @@
 #include "command_line.hpp"
 #include "input.hpp"
 #include "output.hpp"
+#include "platform.hpp"
 #include "protocols/check.hpp"
 #include "protocols/composable.hpp"
 #include "protocols/encode.hpp"
@@ -222,7 +223,7 @@ int compose(const Parsed& args, Output& out) {
         encode(out);
         return SAME;
     }
-    if (const auto error = write_atomically(*to, encode)) {
+    if (const auto error = platform::write_atomically(*to, encode)) {
         report(out, *to + ": cannot be written: " + *error);
         return TROUBLE;
     }
@@ -232,7 +233,7 @@ int compose(const Parsed& args, Output& out) {
 // The name a picture's title gives a file: its last component.
 std::string shown_name(const std::string& file) {
     if (file == "-") return "standard input";
-    return file.substr(file.find_last_of('/') + 1);
+    return platform::last_component(file);
 }
 
 // Whether `name` ends in ".svg", in any case.
@@ -262,7 +263,7 @@ int plot(const Parsed& args, Output& out) {
         out.write(picture);
         return SAME;
     }
-    if (const auto error = write_file(*to, picture)) {
+    if (const auto error = platform::write_file(*to, picture)) {
         report(out, *to + ": cannot be written: " + *error);
         return TROUBLE;
     }
@@ -349,17 +350,18 @@ const std::vector<Command> COMMANDS = {
 }  // namespace drel
 
 int main(int argc, char** argv) {
+    drel::platform::set_up_streams();
     if (const auto& error = protocols::cpu::environment_error()) {
         std::fprintf(stderr, "drel: %s\n", error->c_str());
         return drel::TROUBLE;
     }
     try {
         drel::Output out;
-        const int status = drel::run(drel::COMMANDS, {argv + 1, argv + argc}, out);
+        const int status = drel::run(drel::COMMANDS, drel::platform::arguments(argc, argv), out);
         out.flush();
         return status;
     } catch (const std::system_error& e) {
-        std::fprintf(stderr, "drel: writing the output failed: %s\n", std::strerror(e.code().value()));
+        std::fprintf(stderr, "drel: writing the output failed: %s\n", drel::platform::error_text(e.code().value()).c_str());
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "drel: out of memory\n");
     }

@@ -5,9 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,15 +33,5 @@ private:
 
 // Writes `message` and a line break to standard error once `out` is flushed.
 void report(Output& out, const std::string& message);
-
-// Writes `content` to the file `name`, made anew; why not, when it fails.
-std::optional<std::string> write_file(const std::string& name, std::string_view content);
-
-// Writes the file `name` whole or not at all: `fill(sink)` writes into a
-// temporary file beside it, which then takes its place; an existing file
-// keeps its permissions, a new one has 0666 less the umask. On a failure
-// the temporary file is removed and `name` is as it was; returns why.
-std::optional<std::string> write_atomically(const std::string& name,
-                                            const std::function<void(protocols::ByteSink&)>& fill);
 
 }  // namespace drel
