@@ -123,8 +123,7 @@ def test_a_file_that_cannot_be_read(tmp_path, missing, line):
 
 def test_the_nan_that_arithmetic_makes_comes_back(tmp_path):
     p = pydrel.Protocol()
-    minus = math.inf - math.inf
-    assert struct.pack("<d", minus) == struct.pack("<Q", 0xFFF8000000000000)
+    minus = struct.unpack("<d", struct.pack("<Q", 0xFFF8000000000000))[0]  # what inf - inf is on x86-64
     p.add_constant_signal(minus)
     p.add_constant_signal(-math.nan)
     p.add_constant_signal(math.nan)

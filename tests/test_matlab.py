@@ -197,7 +197,7 @@ def test_a_script_in_matlab_style_composes_the_readme_tour(tmp_path):
 
 def test_a_nan_keeps_its_sign_both_ways(tmp_path):
     p = pydrel.Protocol()
-    p.add_constant_signal(math.inf - math.inf)
+    p.add_constant_signal(struct.unpack("<d", struct.pack("<Q", 0xFFF8000000000000))[0])  # inf - inf, on x86-64
     p.add_constant_signal(math.nan)
     saved(p, tmp_path)
     out = octave(textwrap.dedent("""
@@ -208,5 +208,3 @@ def test_a_nan_keeps_its_sign_both_ways(tmp_path):
         """), tmp_path)
     assert out.splitlines() == ["1 0"]
     assert (tmp_path / "q.drel").read_bytes() == (tmp_path / "p.drel").read_bytes()
-    bits = struct.unpack("<Q", struct.pack("<d", math.inf - math.inf))[0]
-    assert bits >> 63 == 1

@@ -404,6 +404,8 @@ def test_a_file_that_reports_no_size_is_read_as_a_pipe(tmp_path, monkeypatch):
         deadline = time.monotonic() + 30
         while open(cmdline, "rb").read() != data + b"\x00" and time.monotonic() < deadline:
             time.sleep(0.01)
+        if open(cmdline, "rb").read() != data + b"\x00" and open(cmdline, "rb").read().startswith(b"/usr/libexec/qemu"):
+            pytest.skip("under QEMU's emulation, /proc shows the emulator's command line, not the program's")
         assert os.stat(cmdline).st_size == 0
         trailing = "a damaged protocol file: 1 byte after the last field, monitor_subsampling_factor, at byte 201"
         assert run_drel("check", cmdline).stderr.decode() == f"{cmdline}: {trailing}\n"

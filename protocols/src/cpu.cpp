@@ -7,11 +7,18 @@ namespace {
 
 Level detect() noexcept {
 #if defined(__x86_64__)
-    __builtin_cpu_init();  // this runs while the binary loads, before any constructor of the runtime's
+    // CPUID, and XGETBV for the system's saving of the wide registers; on
+    // Linux and on Windows alike. This runs while the binary loads, before
+    // any constructor of the runtime's.
+    __builtin_cpu_init();
     if (__builtin_cpu_supports("x86-64-v4")) return Level::Avx512;
     if (__builtin_cpu_supports("x86-64-v3")) return Level::Avx2;
-#endif
     return Level::Baseline;
+#elif defined(__aarch64__)
+    return Level::Neon;  // part of every aarch64 CPU, and of the ABI
+#else
+    return Level::Baseline;
+#endif
 }
 
 char upper(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -31,6 +38,11 @@ const State state = read_environment();
 
 }  // namespace
 
+#if defined(__aarch64__)
+std::string_view name(Level level) noexcept { return level == Level::Baseline ? "baseline" : "NEON"; }
+
+std::string_view feature(Level level) noexcept { return level == Level::Baseline ? "" : "NEON"; }
+#else
 std::string_view name(Level level) noexcept {
     switch (level) {
         case Level::Baseline: return "baseline";
@@ -48,6 +60,7 @@ std::string_view feature(Level level) noexcept {
     }
     return "AVX512F";
 }
+#endif
 
 Choice choose(Level top, std::string_view disabled) {
     Level level = top;
@@ -64,8 +77,15 @@ Choice choose(Level top, std::string_view disabled) {
             if (l != Level::Baseline && feature(l) == name) off = &l;
         }
         if (off == nullptr) {
+            std::string known;
+            for (const Level& l : LEVELS) {
+                if (l == Level::Baseline) continue;
+                known += known.empty() ? "" : " and ";
+                known += feature(l);
+            }
             return {top, "PYDREL_DISABLE_CPU_FEATURES names '" + std::string(word) +
-                             "', which is no CPU feature of pydrel's: they are AVX2 and AVX512F"};
+                             "', which is no CPU feature of pydrel's: " +
+                             (LEVEL_COUNT > 2 ? "they are " : "it is ") + known};
         }
         // A level needs the ones below it.
         if (index(level) >= index(*off)) level = LEVELS[index(*off) - 1];

@@ -1,6 +1,7 @@
 // Vector code (the convention is in the top-level CMakeLists.txt): the
-// encoder and the decoder are written by hand for each level, and the level
-// the binary chose picks the version.
+// encoder and the decoder are written by hand for each level (SSSE3 and
+// AVX2 or AVX-512 on x86-64, NEON on aarch64), and the level the binary
+// chose picks the version.
 #include "level_varints.hpp"
 
 #include <array>
@@ -8,6 +9,8 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+#elif defined(__aarch64__)
+#include <arm_neon.h>
 #endif
 
 namespace protocols {
@@ -30,12 +33,13 @@ std::uint8_t* put_levels_baseline(std::uint8_t* p, const std::int16_t* levels, s
     return p;
 }
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__aarch64__)
 
 // Eight levels at a time. Each level becomes a 32-bit lane holding its three
 // varint bytes; a byte shuffle then packs the 1 to 3 bytes of four lanes
 // together. The shuffle is chosen by which lanes need a second and a third
-// byte: four bits each, so 256 shuffles.
+// byte: four bits each, so 256 shuffles. (A shuffle's 0x80 makes a zero, in
+// SSSE3's shuffle and NEON's table lookup alike.)
 struct Packing {
     std::array<std::array<std::uint8_t, 16>, 256> shuffle;
     std::array<std::uint8_t, 256> length;
@@ -56,6 +60,10 @@ constexpr Packing make_packing() {
 }
 
 constexpr Packing PACKING = make_packing();
+
+#endif
+
+#if defined(__x86_64__)
 
 [[gnu::target("arch=x86-64-v3")]]
 inline std::uint8_t* put_four(std::uint8_t* p, __m128i lanes, unsigned index) noexcept {
@@ -90,6 +98,42 @@ std::uint8_t* put_levels_shuffled(std::uint8_t* p, const std::int16_t* levels, s
     return p;
 }
 
+#elif defined(__aarch64__)
+
+// The shuffled encoder in NEON: the same lanes, packed by a table lookup.
+inline std::uint8_t* put_four_neon(std::uint8_t* p, uint8x16_t lanes, unsigned index) noexcept {
+    vst1q_u8(p, vqtbl1q_u8(lanes, vld1q_u8(PACKING.shuffle[index].data())));
+    return p + PACKING.length[index];
+}
+
+// A bit for each of eight 16-bit lanes that are all ones.
+inline unsigned lane_bits(uint16x8_t all_ones) noexcept {
+    static constexpr std::uint16_t weights[8] = {1, 2, 4, 8, 16, 32, 64, 128};
+    return vaddvq_u16(vandq_u16(all_ones, vld1q_u16(weights)));
+}
+
+std::uint8_t* put_levels_neon(std::uint8_t* p, const std::int16_t* levels, std::size_t n) noexcept {
+    const uint16x8_t low7 = vdupq_n_u16(0x7f);
+    const uint16x8_t top = vdupq_n_u16(0x80);
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const int16x8_t x = vld1q_s16(levels + i);
+        const uint16x8_t z = vreinterpretq_u16_s16(veorq_s16(vshlq_n_s16(x, 1), vshrq_n_s16(x, 15)));
+        // All ones in the lanes whose value needs a second (z >= 2^7) or a third (z >= 2^14) byte.
+        const uint16x8_t two = vcgeq_u16(z, vdupq_n_u16(0x80));
+        const uint16x8_t three = vcgeq_u16(z, vdupq_n_u16(0x4000));
+        const uint16x8_t byte0 = vorrq_u16(vandq_u16(z, low7), vandq_u16(two, top));
+        const uint16x8_t byte1 = vorrq_u16(vandq_u16(vshrq_n_u16(z, 7), low7), vandq_u16(three, top));
+        const uint16x8_t low = vorrq_u16(byte0, vshlq_n_u16(byte1, 8));
+        const uint16x8_t high = vshrq_n_u16(z, 14);  // byte 2
+        const unsigned needs_two = lane_bits(two), needs_three = lane_bits(three);
+        p = put_four_neon(p, vreinterpretq_u8_u16(vzip1q_u16(low, high)), (needs_two & 0xf) | (needs_three & 0xf) << 4);
+        p = put_four_neon(p, vreinterpretq_u8_u16(vzip2q_u16(low, high)), needs_two >> 4 | (needs_three >> 4) << 4);
+    }
+    for (; i < n; ++i) p = put_one(p, levels[i]);
+    return p;
+}
+
 #endif
 
 }  // namespace
@@ -116,7 +160,7 @@ LevelRun get_levels_one_by_one(const std::uint8_t* in, const std::uint8_t* end, 
     return {i, p, false};
 }
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__aarch64__)
 
 namespace {
 
@@ -145,6 +189,10 @@ constexpr std::array<std::array<std::uint8_t, 16>, 256> make_packing16() {
 alignas(16) constexpr std::array<std::array<std::uint8_t, 16>, 256> PACKING16 = make_packing16();
 
 }  // namespace
+
+#endif
+
+#if defined(__x86_64__)
 
 namespace {
 
@@ -274,6 +322,74 @@ LevelRun get_levels_avx512(const std::uint8_t* in, const std::uint8_t* end, std:
 
 #endif
 
+#if defined(__aarch64__)
+
+namespace {
+
+// The level that would end at each of eight positions, from the byte there
+// and the two before it, as the AVX2 decoder makes it.
+inline int16x8_t levels_ending_at_neon(uint8x8_t cur, uint8x8_t prev1, uint8x8_t prev2) noexcept {
+    const uint16x8_t low7 = vdupq_n_u16(0x7f);
+    const uint16x8_t b0 = vmovl_u8(cur), b1 = vmovl_u8(prev1), b2 = vmovl_u8(prev2);
+    const uint16x8_t second = vcgtq_u16(b1, low7);  // all ones: two bytes or more
+    const uint16x8_t third = vandq_u16(second, vcgtq_u16(b2, low7));
+    const uint16x8_t z2 = vorrq_u16(vandq_u16(b1, low7), vshlq_n_u16(b0, 7));
+    const uint16x8_t z3 = vorrq_u16(vandq_u16(b2, low7), vshlq_n_u16(z2, 7));
+    const uint16x8_t z = vbslq_u16(third, z3, vbslq_u16(second, z2, b0));
+    const int16x8_t sign = vnegq_s16(vreinterpretq_s16_u16(vandq_u16(z, vdupq_n_u16(1))));  // zigzag's sign
+    return veorq_s16(vreinterpretq_s16_u16(vshrq_n_u16(z, 1)), sign);
+}
+
+// Stores the levels of the eight positions where `ends` (eight bits) has a
+// level end, packed together by the table of the AVX2 decoder; returns how
+// many. Stores eight levels' room.
+inline std::size_t store_ends_neon(int16x8_t levels, unsigned ends, std::int16_t* out) noexcept {
+    const uint8x16_t packed = vqtbl1q_u8(vreinterpretq_u8_s16(levels), vld1q_u8(PACKING16[ends].data()));
+    vst1q_u8(reinterpret_cast<std::uint8_t*>(out), packed);
+    return static_cast<std::size_t>(__builtin_popcount(ends));
+}
+
+// A bit for each of eight bytes that are all ones.
+inline unsigned byte_bits(uint8x8_t all_ones) noexcept {
+    static constexpr std::uint8_t weights[8] = {1, 2, 4, 8, 16, 32, 64, 128};
+    return vaddv_u8(vand_u8(all_ones, vld1_u8(weights)));
+}
+
+}  // namespace
+
+// The AVX2 decoder's sixteen-byte loop in NEON: the same checks, the same
+// look-back of two bytes before `in`.
+LevelRun get_levels_neon(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out, std::size_t n) noexcept {
+    const uint8x16_t three = vdupq_n_u8(3);
+    const std::uint8_t* p = in;
+    std::size_t done = 0;
+    while (n - done >= 16 && end - p >= 16) {
+        const uint8x16_t cur = vld1q_u8(p), prev1 = vld1q_u8(p - 1), prev2 = vld1q_u8(p - 2);
+        const uint8x16_t cont = vcltzq_s8(vreinterpretq_s8_u8(cur));  // 0x80 and above
+        const uint8x16_t cont1 = vcltzq_s8(vreinterpretq_s8_u8(prev1));
+        const uint8x16_t cont2 = vcltzq_s8(vreinterpretq_s8_u8(prev2));
+        const uint8x16_t ends_long = vbicq_u8(cont1, cont);
+        // Where a level ends after a continuation byte, the last byte must
+        // not be 0 (shortest form), after two it must be at most 3 (16 bits),
+        // and no level has three continuation bytes.
+        const uint8x16_t bad = vorrq_u8(vorrq_u8(vandq_u8(ends_long, vceqzq_u8(cur)),
+                                                 vandq_u8(vandq_u8(ends_long, cont2), vcgtq_u8(cur, three))),
+                                        vandq_u8(vandq_u8(cont, cont1), cont2));
+        if (vmaxvq_u8(bad) != 0) break;
+        const uint8x16_t ends = vmvnq_u8(cont);
+        const int16x8_t low = levels_ending_at_neon(vget_low_u8(cur), vget_low_u8(prev1), vget_low_u8(prev2));
+        const int16x8_t high = levels_ending_at_neon(vget_high_u8(cur), vget_high_u8(prev1), vget_high_u8(prev2));
+        done += store_ends_neon(low, byte_bits(vget_low_u8(ends)), out + done);
+        done += store_ends_neon(high, byte_bits(vget_high_u8(ends)), out + done);
+        p += 16;
+    }
+    // Back to the end of the last level: past the last byte below 0x80.
+    while (p != in && p[-1] >= 0x80) --p;
+    return {done, p, false};
+}
+
+#endif
+
 namespace {
 
 LevelRun get_levels_none(const std::uint8_t* in, const std::uint8_t*, std::int16_t*, std::size_t) noexcept {
@@ -284,12 +400,18 @@ LevelRun get_levels_none(const std::uint8_t* in, const std::uint8_t*, std::int16
 constexpr auto put_levels_shuffled = put_levels_baseline;
 constexpr auto get_levels_avx2 = get_levels_none, get_levels_avx512 = get_levels_none;
 #endif
+#if !defined(__aarch64__)
+constexpr auto put_levels_neon = put_levels_baseline;
+constexpr auto get_levels_neon = get_levels_none;
+#endif
 
 }  // namespace
 
 namespace versions {
-const cpu::Versions<PutLevels> put_level_varints = {put_levels_baseline, put_levels_shuffled, put_levels_shuffled};
-const cpu::Versions<GetLevels> get_level_varints = {get_levels_none, get_levels_avx2, get_levels_avx512};
+const cpu::Versions<PutLevels> put_level_varints =
+    cpu::versions<PutLevels>(put_levels_baseline, put_levels_shuffled, put_levels_shuffled, put_levels_neon);
+const cpu::Versions<GetLevels> get_level_varints =
+    cpu::versions<GetLevels>(get_levels_none, get_levels_avx2, get_levels_avx512, get_levels_neon);
 }  // namespace versions
 
 std::uint8_t* put_level_varints(std::uint8_t* out, const std::int16_t* levels, std::size_t n) noexcept {

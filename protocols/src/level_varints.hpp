@@ -41,6 +41,9 @@ LevelRun get_level_varints(const std::uint8_t* in, const std::uint8_t* end, std:
 // the caller, who goes on one by one. For tests of each on the machine.
 LevelRun get_levels_one_by_one(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out,
                                std::size_t n) noexcept;
+#if defined(__aarch64__)
+LevelRun get_levels_neon(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out, std::size_t n) noexcept;
+#endif
 #if defined(__x86_64__)
 [[gnu::target("arch=x86-64-v3")]]
 LevelRun get_levels_avx2(const std::uint8_t* in, const std::uint8_t* end, std::int16_t* out, std::size_t n) noexcept;
@@ -52,8 +55,12 @@ LevelRun get_levels_avx512(const std::uint8_t* in, const std::uint8_t* end, std:
 // The level whose decoder get_level_varints runs at a chosen level: the
 // widest decoder compresses lanes (AVX-512 VBMI2), which not every AVX-512
 // CPU can, and one that cannot falls back to the AVX2 decoder.
-constexpr cpu::Level level_decoder_level(cpu::Level chosen, bool compresses) noexcept {
+constexpr cpu::Level level_decoder_level(cpu::Level chosen, [[maybe_unused]] bool compresses) noexcept {
+#if defined(__x86_64__)
     return chosen == cpu::Level::Avx512 && !compresses ? cpu::Level::Avx2 : chosen;
+#else
+    return chosen;
+#endif
 }
 
 // The versions, one a level (the decoder's AVX-512 one only where

@@ -76,10 +76,14 @@ std::string fixed(double x) {
 }
 
 // Ticks 1, 2 or 5 times a power of ten seconds apart, at most eight, for an
-// axis of any length.
+// axis of any length. The power is found by multiplying and dividing by
+// ten, each rounded as IEEE fixes it, so that the ticks are the same on
+// every machine (the C library's logarithms need not be).
 double tick_step(double seconds) {
-    if (!(seconds > 0.0)) return 1.0;
-    const double unit = std::pow(10.0, std::floor(std::log10(seconds / 8)));
+    if (!(seconds > 0.0) || !std::isfinite(seconds)) return 1.0;
+    double unit = 1.0;
+    while (seconds / unit > 80.0) unit *= 10.0;
+    while (seconds / unit < 8.0 && unit > 1e-300) unit /= 10.0;
     for (const double k : {1.0, 2.0, 5.0, 10.0}) {
         if (seconds / (unit * k) <= 8) return unit * k;
     }

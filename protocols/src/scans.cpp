@@ -73,12 +73,16 @@ constexpr auto compare_avx2 = compare_baseline, compare_avx512 = compare_baselin
 }  // namespace
 
 namespace versions {
-const cpu::Versions<LevelRange (*)(const std::int16_t*, std::size_t) noexcept> level_range = {
-    range_baseline, range_avx2, range_avx512};
-const cpu::Versions<std::size_t (*)(const std::int16_t*, std::size_t) noexcept> count_negative = {
-    negative_baseline, negative_avx2, negative_avx512};
-const cpu::Versions<LevelComparison (*)(const std::int16_t*, const std::int16_t*, std::size_t) noexcept>
-    compare_levels = {compare_baseline, compare_avx2, compare_avx512};
+// On aarch64 the plain loops vectorise with NEON as they are: its level
+// runs the baseline's.
+using Range = LevelRange (*)(const std::int16_t*, std::size_t) noexcept;
+using Negative = std::size_t (*)(const std::int16_t*, std::size_t) noexcept;
+using Compare = LevelComparison (*)(const std::int16_t*, const std::int16_t*, std::size_t) noexcept;
+const cpu::Versions<Range> level_range = cpu::versions<Range>(range_baseline, range_avx2, range_avx512, range_baseline);
+const cpu::Versions<Negative> count_negative =
+    cpu::versions<Negative>(negative_baseline, negative_avx2, negative_avx512, negative_baseline);
+const cpu::Versions<Compare> compare_levels =
+    cpu::versions<Compare>(compare_baseline, compare_avx2, compare_avx512, compare_baseline);
 }  // namespace versions
 
 LevelRange level_range(const std::int16_t* levels, std::size_t n) noexcept {

@@ -1,7 +1,7 @@
 // Vector code (the convention is in the top-level CMakeLists.txt): each
 // conversion is a plain loop, vectorised at each level it is compiled for,
-// and only without trapping math (flat samples at AVX2 are converted by
-// hand); the level the binary chose picks the version.
+// and only without trapping math (flat samples at AVX2 and NEON are
+// converted by hand); the level the binary chose picks the version.
 #include "protocols/waveform.hpp"
 
 #include <cstdio>
@@ -12,6 +12,8 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+#elif defined(__aarch64__)
+#include <arm_neon.h>
 #endif
 
 namespace protocols {
@@ -110,12 +112,50 @@ constexpr auto levels_avx2 = levels_baseline, levels_avx512 = levels_baseline;
 constexpr auto fractions_avx2 = fractions_baseline, fractions_avx512 = fractions_baseline;
 #endif
 
+#if defined(__aarch64__)
+// Flat samples, eight at a time by hand, as the AVX2 version takes them:
+// a sample above 1 or NaN is flagged by one compare, one below 0 by its
+// sign bit (and -0.0, inside, by the exact check of a run whose signs are
+// set); the conversion truncates after the multiply and the add, each
+// rounded on its own.
+bool levels_flat_neon(const double* in, std::size_t n, std::int16_t* out) noexcept {
+    const float64x2_t scale = vdupq_n_f64(config::LEVEL_FULL_SCALE), half = vdupq_n_f64(HALF_BELOW);
+    const float64x2_t high = vdupq_n_f64(config::MAX_FRACTION);
+    static_assert(config::MIN_FRACTION == 0.0, "below the range is a sign bit");
+    uint64x2_t above = vdupq_n_u64(0), signs = vdupq_n_u64(0);
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        int32x2_t part[4];
+        for (int k = 0; k < 4; ++k) {
+            const float64x2_t x = vld1q_f64(in + i + 2 * k);
+            above = vorrq_u64(above, vreinterpretq_u64_u32(vmvnq_u32(vreinterpretq_u32_u64(vcleq_f64(x, high)))));
+            signs = vorrq_u64(signs, vreinterpretq_u64_f64(x));
+            part[k] = vmovn_s64(vcvtq_s64_f64(vaddq_f64(vmulq_f64(x, scale), half)));
+        }
+        const int32x4_t first = vcombine_s32(part[0], part[1]), second = vcombine_s32(part[2], part[3]);
+        vst1q_s16(out + i, vcombine_s16(vmovn_s32(first), vmovn_s32(second)));
+    }
+    if (!levels_loop<1>(in + i, n - i, out + i) || vmaxvq_u32(vreinterpretq_u32_u64(above)) != 0) return false;
+    const bool no_signs = (vgetq_lane_u64(signs, 0) | vgetq_lane_u64(signs, 1)) >> 63 == 0;
+    return no_signs || levels_loop<1>(in, i, out);  // -0.0, or below 0
+}
+
+bool levels_neon(const double* first, std::ptrdiff_t step, std::size_t n, std::int16_t* out) noexcept {
+    if (step == 1) return levels_flat_neon(first, n, out);
+    return levels_any_step(first, step, n, out);
+}
+#else
+constexpr auto levels_neon = levels_baseline;
+#endif
+
 }  // namespace
 
 namespace versions {
-const cpu::Versions<LevelsFromFractions> levels_from_fractions = {levels_baseline, levels_avx2, levels_avx512};
-const cpu::Versions<FractionsFromLevels> fractions_from_levels = {fractions_baseline, fractions_avx2,
-                                                                   fractions_avx512};
+const cpu::Versions<LevelsFromFractions> levels_from_fractions =
+    cpu::versions<LevelsFromFractions>(levels_baseline, levels_avx2, levels_avx512, levels_neon);
+// The loop that converts levels back vectorises as it is, at every level.
+const cpu::Versions<FractionsFromLevels> fractions_from_levels =
+    cpu::versions<FractionsFromLevels>(fractions_baseline, fractions_avx2, fractions_avx512, fractions_baseline);
 }  // namespace versions
 
 bool levels_from_fractions(const double* first, std::ptrdiff_t step, std::size_t n, std::int16_t* out) noexcept {

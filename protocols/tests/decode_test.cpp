@@ -356,8 +356,12 @@ TEST(DecodeFuzz, MutatedFilesDecodeStrictlyOrFail) {
 TEST(LevelVarints, EveryVersionDecodesAsOneByOne) {
     using Version = versions::GetLevels;
     std::vector<std::pair<const char*, Version>> versions = {{"one by one", get_levels_one_by_one}};
+#if defined(__x86_64__)
     if (cpu::index(cpu::supported()) >= cpu::index(cpu::Level::Avx2)) versions.emplace_back("AVX2", get_levels_avx2);
     if (cpu::compresses()) versions.emplace_back("AVX-512", get_levels_avx512);
+#elif defined(__aarch64__)
+    versions.emplace_back("NEON", get_levels_neon);
+#endif
     std::mt19937 random(11);
     Levels levels(20000, 0);
     for (auto& l : levels) l = static_cast<std::int16_t>(random() % 3 == 0 ? random() % 64 : random());  // 1 to 3 bytes

@@ -273,14 +273,7 @@ TEST(VectorLevels, LevelVarintDecodersRefuseAsTheRulesDo) {
             }
         }
     }
-    EXPECT_GT(failures, 1000u);  // the bad levels were reached, by every version
-}
-
-TEST(VectorLevels, TheDecoderFallsBackWhereTheCpuCannotCompressLanes) {
-    EXPECT_EQ(level_decoder_level(Level::Avx512, false), Level::Avx2);
-    EXPECT_EQ(level_decoder_level(Level::Avx512, true), Level::Avx512);
-    EXPECT_EQ(level_decoder_level(Level::Avx2, false), Level::Avx2);
-    EXPECT_EQ(level_decoder_level(Level::Baseline, true), Level::Baseline);
+    EXPECT_GT(failures, 400u * here.size());  // the bad levels were reached, by every version
 }
 
 struct Disabled {
@@ -290,13 +283,22 @@ struct Disabled {
     bool refused;
 };
 
+#if defined(__x86_64__)
+TEST(VectorLevels, TheDecoderFallsBackWhereTheCpuCannotCompressLanes) {
+    EXPECT_EQ(level_decoder_level(Level::Avx512, false), Level::Avx2);
+    EXPECT_EQ(level_decoder_level(Level::Avx512, true), Level::Avx512);
+    EXPECT_EQ(level_decoder_level(Level::Avx2, false), Level::Avx2);
+    EXPECT_EQ(level_decoder_level(Level::Baseline, true), Level::Baseline);
+}
+
 TEST(CpuLevel, TheVariableTurnsLevelsOff) {
     for (const Disabled& d : {Disabled{Level::Avx512, "", Level::Avx512, false},
                               Disabled{Level::Avx512, "AVX512F", Level::Avx2, false},
                               Disabled{Level::Avx512, "AVX512F AVX2", Level::Baseline, false},
                               Disabled{Level::Avx512, "avx2", Level::Baseline, false},  // and so AVX-512
                               Disabled{Level::Avx2, " ,AVX512F,, ", Level::Avx2, false},  // what it lacks
-                              Disabled{Level::Avx512, "AVX2 SSE9", Level::Avx512, true}}) {
+                              Disabled{Level::Avx512, "AVX2 SSE9", Level::Avx512, true},
+                              Disabled{Level::Avx512, "NEON", Level::Avx512, true}}) {  // an Arm feature
         const cpu::Choice c = cpu::choose(d.top, d.value);
         EXPECT_EQ(c.level, d.level) << d.value;
         EXPECT_EQ(c.error.has_value(), d.refused) << d.value;
@@ -304,6 +306,22 @@ TEST(CpuLevel, TheVariableTurnsLevelsOff) {
     EXPECT_EQ(*cpu::choose(Level::Avx2, "SSE9").error,
               "PYDREL_DISABLE_CPU_FEATURES names 'SSE9', which is no CPU feature of pydrel's: they are AVX2 and AVX512F");
 }
+#elif defined(__aarch64__)
+TEST(CpuLevel, EveryAarch64CpuRunsNeon) { EXPECT_EQ(cpu::supported(), Level::Neon); }
+
+TEST(CpuLevel, TheVariableTurnsLevelsOff) {
+    for (const Disabled& d : {Disabled{Level::Neon, "", Level::Neon, false},
+                              Disabled{Level::Neon, "NEON", Level::Baseline, false},
+                              Disabled{Level::Neon, " neon, ", Level::Baseline, false},
+                              Disabled{Level::Neon, "AVX2", Level::Neon, true}}) {  // an x86-64 feature
+        const cpu::Choice c = cpu::choose(d.top, d.value);
+        EXPECT_EQ(c.level, d.level) << d.value;
+        EXPECT_EQ(c.error.has_value(), d.refused) << d.value;
+    }
+    EXPECT_EQ(*cpu::choose(Level::Neon, "SSE9").error,
+              "PYDREL_DISABLE_CPU_FEATURES names 'SSE9', which is no CPU feature of pydrel's: it is NEON");
+}
+#endif
 
 }  // namespace
 }  // namespace protocols

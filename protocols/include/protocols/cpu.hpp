@@ -15,6 +15,17 @@
 
 namespace protocols::cpu {
 
+// The levels of this architecture, lowest first: what the vector code of a
+// binary can be built for is the one place that differs between x86-64 and
+// aarch64 (the loops' versions are chosen through versions() below).
+#if defined(__aarch64__)
+enum class Level : std::uint8_t {
+    Baseline,  // aarch64: the portable code, scalar
+    Neon,      // Advanced SIMD, which every aarch64 CPU has
+};
+inline constexpr std::size_t LEVEL_COUNT = 2;
+inline constexpr std::array<Level, LEVEL_COUNT> LEVELS = {Level::Baseline, Level::Neon};
+#else
 enum class Level : std::uint8_t {
     Baseline,  // x86-64: SSE2
     Avx2,      // x86-64-v3: AVX2, BMI2, FMA (never fused: -ffp-contract=off)
@@ -22,10 +33,12 @@ enum class Level : std::uint8_t {
 };
 inline constexpr std::size_t LEVEL_COUNT = 3;
 inline constexpr std::array<Level, LEVEL_COUNT> LEVELS = {Level::Baseline, Level::Avx2, Level::Avx512};
+#endif
 
-// "baseline", "AVX2", "AVX-512".
+// "baseline", "AVX2", "AVX-512"; on aarch64 "baseline", "NEON".
 std::string_view name(Level level) noexcept;
-// The feature whose name in the variable turns the level off: "AVX2", "AVX512F".
+// The feature whose name in the variable turns the level off: "AVX2",
+// "AVX512F"; "NEON".
 std::string_view feature(Level level) noexcept;
 
 // The highest level this CPU runs.
@@ -55,5 +68,18 @@ Choice choose(Level top, std::string_view disabled);
 template <class F>
 using Versions = std::array<F, LEVEL_COUNT>;
 inline constexpr std::size_t index(Level level) noexcept { return static_cast<std::size_t>(level); }
+
+// A loop's table of versions from all it has: those of this architecture's
+// levels, in their order (a version of another architecture's level is
+// the baseline's there, or whatever stands for it).
+template <class F>
+constexpr Versions<F> versions(F baseline, [[maybe_unused]] F avx2, [[maybe_unused]] F avx512,
+                               [[maybe_unused]] F neon) noexcept {
+#if defined(__aarch64__)
+    return {baseline, neon};
+#else
+    return {baseline, avx2, avx512};
+#endif
+}
 
 }  // namespace protocols::cpu
