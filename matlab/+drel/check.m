@@ -13,7 +13,7 @@ function findings = check(protocol)
 %   See also DREL.READ, DREL.COMPOSE.
 if isstruct(protocol)
     file = [tempname() '.drel'];
-    cleanup = onCleanup(@() delete_if_there(file));
+    cleanup = onCleanup(@() drel.internal.delete_if_there(file));
     % The findings come back below, once.
     warning_state = warning('off', 'drel:compose:finding');
     restore = onCleanup(@() warning(warning_state));
@@ -21,14 +21,11 @@ if isstruct(protocol)
 else
     file = char(protocol);
 end
-[status, text, err] = drel.internal.run({'check', '--json', file});
+[status, text] = drel.internal.run({'check', '--json', file});
 report = jsondecode(text);
 entry = report.files(1);
 if status == 2
-    if ~isempty(strfind(entry.error, 'cannot be read: '))
-        error('drel:read:cannotRead', '%s: %s', file, entry.error);
-    end
-    error('drel:read:notProtocol', '%s: %s', file, strtrim(err));
+    drel.internal.refuse_reading(sprintf('%s: %s', file, entry.error));
 end
 findings = struct('severity', {}, 'message', {});
 items = entry.findings;
@@ -40,8 +37,3 @@ for k = 1:numel(items)
 end
 end
 
-function delete_if_there(file)
-if exist(file, 'file') == 2
-    delete(file);
-end
-end

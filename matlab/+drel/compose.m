@@ -43,7 +43,7 @@ if ~isstruct(s) || ~isscalar(s)
     error('drel:compose:type', 'the protocol must be one struct, not a %s of %s', class(s), mat2str(size(s)));
 end
 json = [tempname() '.json'];
-cleanup = onCleanup(@() delete_if_there(json));
+cleanup = onCleanup(@() drel.internal.delete_if_there(json));
 drel.internal.write_text(json, drel.internal.encode(s, drel.internal.shape(), 's'));
 args = {'compose', json, '-o', file};
 if options.Strict
@@ -111,8 +111,3 @@ for piece = strsplit(path, '.')
 end
 end
 
-function delete_if_there(file)
-if exist(file, 'file') == 2
-    delete(file);
-end
-end

@@ -13,11 +13,7 @@ function differences = diff(a, b)
 %   See also DREL.READ, DREL.CHECK.
 [status, text, err] = drel.internal.run({'diff', '--json', char(a), char(b)});
 if status == 2
-    message = strtrim(err);
-    if ~isempty(strfind(message, ': cannot be read: '))
-        error('drel:read:cannotRead', '%s', message);
-    end
-    error('drel:read:notProtocol', '%s', message);
+    drel.internal.refuse_reading(err);
 end
 found = jsondecode(text);
 if isempty(found)

@@ -19,9 +19,7 @@ if status ~= 0
     message = strtrim(err);
     if ~isempty(strfind(message, ': cannot be written: ')) || ~isempty(strfind(message, 'writes SVG only'))
         error('drel:plot:cannotWrite', '%s', message);
-    elseif ~isempty(strfind(message, ': cannot be read: '))
-        error('drel:read:cannotRead', '%s', message);
     end
-    error('drel:read:notProtocol', '%s', message);
+    drel.internal.refuse_reading(message);
 end
 end

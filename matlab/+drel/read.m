@@ -19,11 +19,7 @@ if isstring(file)
 end
 [status, text, err] = drel.internal.run({'show', '--json', file});
 if status ~= 0
-    message = strtrim(err);
-    if ~isempty(strfind(message, ': cannot be read: '))
-        error('drel:read:cannotRead', '%s', message);
-    end
-    error('drel:read:notProtocol', '%s', message);
+    drel.internal.refuse_reading(err);
 end
 s = drel.internal.decode(text);
 end
