@@ -294,6 +294,9 @@ def test_drel_show_shortens_long_waveforms_on_a_terminal_only(tmp_path):
 
     def on_a_terminal(*args):
         leader, follower = pty.openpty()
+        if not os.isatty(follower):  # Debian 12's QEMU does not know the C library's newer terminal calls
+            os.close(leader), os.close(follower)
+            pytest.skip("a terminal is not seen as one here (as under QEMU's emulation)")
         child = subprocess.Popen([str(DREL), "show", *args, str(path)], stdout=follower, stderr=subprocess.DEVNULL)
         os.close(follower)
         out = []
